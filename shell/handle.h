@@ -1,0 +1,30 @@
+// Owning wrapper for a Win32 handle: closes it when the owner goes away.
+#ifndef MIRDU_SHELL_HANDLE_H
+#define MIRDU_SHELL_HANDLE_H
+
+#include <windows.h>
+
+class UniqueHandle {
+public:
+    constexpr UniqueHandle() = default;
+    explicit UniqueHandle(HANDLE handle) : handle_(handle) {}
+    UniqueHandle(const UniqueHandle &) = delete;
+    UniqueHandle &operator=(const UniqueHandle &) = delete;
+    ~UniqueHandle() { reset(); }
+
+    // Both conventions for "no handle" count: NULL and INVALID_HANDLE_VALUE.
+    bool valid() const { return handle_ != NULL && handle_ != INVALID_HANDLE_VALUE; }
+    HANDLE get() const { return handle_; }
+
+    void reset(HANDLE handle = NULL)
+    {
+        if (valid())
+            CloseHandle(handle_);
+        handle_ = handle;
+    }
+
+private:
+    HANDLE handle_ = NULL;
+};
+
+#endif
