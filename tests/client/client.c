@@ -1,0 +1,239 @@
+/* mirdu-client: a scriptable client program for the end-to-end tests.
+ *
+ *   mirdu-client.exe [--out FILE] STEP...
+ *
+ * Runs the steps in order and writes one result line per step to FILE (flushed at once), so
+ * that the console carries nothing but the library's own lines. Steps:
+ *   load[:PATH]          LoadLibraryA (default "mirdu.dll")
+ *   unload               FreeLibrary
+ *   NAME[,ARG...]        call an export by name with up to six arguments
+ *   #ORDINAL[,ARG...]    the same, found by ordinal
+ *   sleep:MS             Sleep
+ *   peek:MS              wait up to MS for an event in the console input queue (Wine reads the
+ *                        terminal only while someone reads or peeks)
+ *   queuekey             put a key press ('a' down and up) into the console input queue
+ *   exit                 end the process with ExitProcess, the library still loaded
+ *   mark:TEXT            write TEXT to the result file
+ * Arguments: a number (decimal, 0x hex, negative), "null", "entry" (a DeviceEntry filled with
+ * 0x55 bytes), "buf:N[:SEED]" (N bytes of the test pattern), "rbuf:N[:SEED]" (the same, checked
+ * unchanged after the call).
+ * Result lines: "NAME = XXXXXXXX" then " entry=HOST,ID" or " unchanged=0|1" where it applies;
+ * a step that cannot run gives "NAME error ..." and the client exits with status 2. */
+#include <windows.h>
+#include <stdint.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "exports/mirdu.h"
+
+typedef intptr_t(__cdecl *AnyCall)(intptr_t, intptr_t, intptr_t, intptr_t, intptr_t, intptr_t);
+
+static FILE *out;
+static HMODULE library;
+
+static void Report(const char *format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    vfprintf(out, format, args);
+    va_end(args);
+    fputc('\n', out);
+    fflush(out);
+}
+
+static void Fail(const char *step, const char *why)
+{
+    Report("%s error %s (%lu)", step, why, GetLastError());
+    exit(2);
+}
+
+/* The test pattern: an xorshift32 stream, never all zeros, the same in the test scripts. */
+static void FillPattern(unsigned char *p, size_t n, uint32_t seed)
+{
+    uint32_t x = seed ? seed : 0x9E3779B9u;
+    for (size_t i = 0; i < n; i += 4) {
+        x ^= x << 13;
+        x ^= x >> 17;
+        x ^= x << 5;
+        for (size_t k = 0; k < 4 && i + k < n; k++)
+            p[i + k] = (unsigned char)(x >> (8 * k));
+    }
+}
+
+struct Call {
+    intptr_t args[6];
+    DeviceEntry entry;
+    int usesEntry;
+    unsigned char *readBuffer, *readCopy;
+    size_t readLength;
+};
+
+static unsigned char *PatternBuffer(const char *spec, size_t *length)
+{
+    unsigned long n = strtoul(spec, (char **)&spec, 0);
+    uint32_t seed = *spec == ':' ? (uint32_t)strtoul(spec + 1, NULL, 0) : 0;
+    unsigned char *p = malloc(n ? n : 1);
+    if (!p)
+        return NULL;
+    FillPattern(p, n, seed);
+    *length = n;
+    return p;
+}
+
+static int ParseArgument(struct Call *call, int index, const char *text)
+{
+    size_t length;
+    if (strcmp(text, "null") == 0) {
+        call->args[index] = 0;
+    } else if (strcmp(text, "entry") == 0) {
+        memset(&call->entry, 0x55, sizeof call->entry);
+        call->usesEntry = 1;
+        call->args[index] = (intptr_t)&call->entry;
+    } else if (strncmp(text, "buf:", 4) == 0) {
+        unsigned char *p = PatternBuffer(text + 4, &length);
+        if (!p)
+            return 0;
+        call->args[index] = (intptr_t)p;
+    } else if (strncmp(text, "rbuf:", 5) == 0) {
+        call->readBuffer = PatternBuffer(text + 5, &call->readLength);
+        call->readCopy = malloc(call->readLength ? call->readLength : 1);
+        if (!call->readBuffer || !call->readCopy)
+            return 0;
+        memcpy(call->readCopy, call->readBuffer, call->readLength);
+        call->args[index] = (intptr_t)call->readBuffer;
+    } else {
+        char *end;
+        long long value = strtoll(text, &end, 0);
+        if (*end)
+            value = (long long)strtoull(text, &end, 0);
+        if (*end)
+            return 0;
+        call->args[index] = (intptr_t)(int32_t)(uint32_t)value;
+    }
+    return 1;
+}
+
+static void RunCall(const char *step)
+{
+    char name[64];
+    size_t nameLength = strcspn(step, ",");
+    if (nameLength >= sizeof name)
+        Fail(step, "name too long");
+    memcpy(name, step, nameLength);
+    name[nameLength] = 0;
+
+    if (!library)
+        Fail(name, "library not loaded");
+    FARPROC proc = name[0] == '#' ? GetProcAddress(library, MAKEINTRESOURCEA(atoi(name + 1)))
+                                  : GetProcAddress(library, name);
+    if (!proc) {
+        Report("%s missing", name);
+        return;
+    }
+
+    struct Call call;
+    memset(&call, 0, sizeof call);
+    const char *rest = step + nameLength;
+    for (int i = 0; *rest == ',' && i < 6; i++) {
+        char text[64];
+        size_t n = strcspn(rest + 1, ",");
+        if (n >= sizeof text)
+            Fail(name, "argument too long");
+        memcpy(text, rest + 1, n);
+        text[n] = 0;
+        if (!ParseArgument(&call, i, text))
+            Fail(name, "bad argument");
+        rest += n + 1;
+    }
+
+    uint32_t result = (uint32_t)((AnyCall)proc)(call.args[0], call.args[1], call.args[2],
+                                                 call.args[3], call.args[4], call.args[5]);
+    if (call.usesEntry)
+        Report("%s = %08X entry=%d,%d", name, result, call.entry.host, call.entry.id);
+    else if (call.readBuffer)
+        Report("%s = %08X unchanged=%d", name, result,
+               memcmp(call.readBuffer, call.readCopy, call.readLength) == 0);
+    else
+        Report("%s = %08X", name, result);
+}
+
+static void PeekForInput(DWORD milliseconds)
+{
+    HANDLE input = CreateFileA("CONIN$", GENERIC_READ | GENERIC_WRITE,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING, 0, NULL);
+    if (input == INVALID_HANDLE_VALUE)
+        Fail("peek", "no console input");
+    DWORD start = GetTickCount(), count = 0;
+    INPUT_RECORD record;
+    while (GetTickCount() - start < milliseconds) {
+        if (PeekConsoleInputA(input, &record, 1, &count) && count > 0)
+            break;
+        Sleep(20);
+    }
+    CloseHandle(input);
+    Report("peek %s", count > 0 ? "input" : "timeout");
+}
+
+static void QueueKey(void)
+{
+    HANDLE input = CreateFileA("CONIN$", GENERIC_READ | GENERIC_WRITE,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING, 0, NULL);
+    if (input == INVALID_HANDLE_VALUE)
+        Fail("queuekey", "no console input");
+    INPUT_RECORD keys[2];
+    memset(keys, 0, sizeof keys);
+    for (int i = 0; i < 2; i++) {
+        keys[i].EventType = KEY_EVENT;
+        keys[i].Event.KeyEvent.bKeyDown = i == 0;
+        keys[i].Event.KeyEvent.wRepeatCount = 1;
+        keys[i].Event.KeyEvent.wVirtualKeyCode = 'A';
+        keys[i].Event.KeyEvent.wVirtualScanCode = 0x1E;
+        keys[i].Event.KeyEvent.uChar.AsciiChar = 'a';
+    }
+    DWORD written = 0;
+    WriteConsoleInputA(input, keys, 2, &written);
+    CloseHandle(input);
+    Report("queuekey %lu", written);
+}
+
+int main(int argc, char **argv)
+{
+    int first = 1;
+    out = stdout;
+    if (argc > 2 && strcmp(argv[1], "--out") == 0) {
+        out = fopen(argv[2], "w");
+        if (!out)
+            return 3;
+        first = 3;
+    }
+
+    for (int i = first; i < argc; i++) {
+        const char *step = argv[i];
+        if (strncmp(step, "load", 4) == 0 && (step[4] == 0 || step[4] == ':')) {
+            library = LoadLibraryA(step[4] ? step + 5 : "mirdu.dll");
+            if (!library)
+                Fail("load", "LoadLibraryA failed");
+            Report("load ok");
+        } else if (strcmp(step, "unload") == 0) {
+            FreeLibrary(library);
+            library = NULL;
+            Report("unload done");
+        } else if (strncmp(step, "sleep:", 6) == 0) {
+            Sleep(strtoul(step + 6, NULL, 0));
+        } else if (strncmp(step, "peek:", 5) == 0) {
+            PeekForInput(strtoul(step + 5, NULL, 0));
+        } else if (strcmp(step, "queuekey") == 0) {
+            QueueKey();
+        } else if (strcmp(step, "exit") == 0) {
+            Report("exit");
+            ExitProcess(0);
+        } else if (strncmp(step, "mark:", 5) == 0) {
+            Report("%s", step + 5);
+        } else {
+            RunCall(step);
+        }
+    }
+    Report("done");
+    return 0;
+}
