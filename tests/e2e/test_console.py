@@ -90,14 +90,17 @@ class KeyAtThePrompt(unittest.TestCase):
                 fields = dict(f.split("=") for f in line.split()[1:])
                 downs.append((int(fields["scan"]), fields["char"], int(fields["state"], 16) & 0x100))
         # Ctrl+C gives no key event at all (see the Ctrl+C case below); the "z" after it does.
+        # Shift (scan 42) alone cannot be typed into a terminal: it arrives only before a
+        # shifted key, which then ends the wait; the key without a code stands in for it.
         self.assertEqual(downs, [(30, "61", 0), (28, "0D", 0), (59, "00", 0), (72, "00", 0),
                                  (0, "00", 0), (44, "7A", 0)])
 
     def test_each_of_these_keys_ends_the_wait(self):
         # Under Wine, Ctrl+C (the byte 0x03, with the terminal's ISIG cleared so it is no
-        # signal) ends the library's pending ReadConsoleInputA without an event: the wait ends
-        # on a read that returns nothing. What matters here is that it ends the wait and the
-        # process then ends normally; the decision on character 0x03 is a unit test's.
+        # signal) makes the library's pending ReadConsoleInputA succeed with no event and drops
+        # the input queued with it: the wait ends because a read returned nothing, not through
+        # the decision on character 0x03 (a unit test's). What is checked here is that Ctrl+C
+        # ends the wait and the process then ends normally, not by a signal.
         for name, key in [("letter", LETTER), ("Enter", ENTER), ("Ctrl+C", CTRL_C), ("F1", F1),
                           ("Up", UP)]:
             with self.subTest(key=name):
