@@ -4,6 +4,7 @@ whole client run in a pseudo-terminal."""
 import os
 import re
 import sys
+import termios
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "pylib"))
@@ -18,15 +19,29 @@ END = 10    # from the key at the prompt to the end of the process
 
 
 def wait_result(session, line, timeout=START):
-    """Waits until the client's result file holds the line; returns all lines so far."""
+    """Waits until the client's result file holds the line (or a line that starts with it,
+    when it ends in "*"); returns all lines so far."""
     deadline = time.monotonic() + timeout
     while True:
         lines = session.results() if os.path.exists(session.out) else []
-        if line in lines:
+        if any(l == line or line.endswith("*") and l.startswith(line[:-1]) for l in lines):
             return lines
         if time.monotonic() > deadline:
             raise AssertionError("no result %r after %ss; results: %r" % (line, timeout, lines))
         session.alive_after(0.1)
+
+
+def press(session, key, timeout=START):
+    """Sends key once Wine reads the console. Wine switches the terminal out of canonical mode
+    when the process first reads or peeks its console input; bytes typed before that go
+    through the line discipline ("\r" becomes "\n", which Wine takes for Ctrl+Enter)."""
+    deadline = time.monotonic() + timeout
+    while termios.tcgetattr(session.child.child_fd)[3] & termios.ICANON:
+        if time.monotonic() > deadline:
+            raise AssertionError("the console input was not read within %ss" % timeout)
+        if not session.alive_after(0.05):
+            raise AssertionError("the program ended before reading its console input")
+    session.send(key)
 
 
 def run_to_end(steps, key="a", **kwargs):
@@ -34,7 +49,7 @@ def run_to_end(steps, key="a", **kwargs):
     the end. Returns (normalised console, result lines or None, exit status)."""
     with Session(steps, **kwargs) as session:
         session.expect(PROMPT, timeout=START)
-        session.send(key)
+        press(session, key)
         status = session.wait_exit(END)
         return (normalise(session.console), session.results() if session.out else None,
                 status)
