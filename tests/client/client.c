@@ -12,6 +12,14 @@
  *   peek:MS              wait up to MS for an event in the console input queue (Wine reads the
  *                        terminal only while someone reads or peeks)
  *   queuekey             put a key press ('a' down and up) into the console input queue
+ *   keys:MS              read console input events for MS (input mode 0, as the library's key
+ *                        wait sets it) and report each key event: "key down=D vk=VK scan=SC
+ *                        char=CH state=ST" (hex, scan decimal), then "keys end"; shows what
+ *                        Wine makes of the bytes typed into the terminal
+ *   thread               start a thread that returns at once and join it (up to 10 s): "thread
+ *                        joined" or "thread timeout"; the library sees thread attach and detach
+ *   resolve:NAME|#ORD    GetProcAddress without calling: "resolve NAME RVA" (hex offset from the
+ *                        module base) or "resolve NAME none"
  *   exit                 end the process with ExitProcess, the library still loaded
  *   mark:TEXT            write TEXT to the result file
  * Arguments: a number (decimal, 0x hex, negative), "null", "entry" (a DeviceEntry filled with
@@ -197,6 +205,66 @@ static void QueueKey(void)
     Report("queuekey %lu", written);
 }
 
+static void ReadKeys(DWORD milliseconds)
+{
+    HANDLE input = CreateFileA("CONIN$", GENERIC_READ | GENERIC_WRITE,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING, 0, NULL);
+    if (input == INVALID_HANDLE_VALUE)
+        Fail("keys", "no console input");
+    DWORD mode = 0, start = GetTickCount();
+    BOOL saved = GetConsoleMode(input, &mode);
+    SetConsoleMode(input, 0);
+    while (GetTickCount() - start < milliseconds) {
+        INPUT_RECORD record;
+        DWORD count = 0;
+        /* Peek first: a plain read would block past the deadline. */
+        if (!PeekConsoleInputA(input, &record, 1, &count) || count == 0) {
+            Sleep(20);
+            continue;
+        }
+        if (!ReadConsoleInputA(input, &record, 1, &count) || count == 0)
+            break;
+        if (record.EventType == KEY_EVENT) {
+            const KEY_EVENT_RECORD *key = &record.Event.KeyEvent;
+            Report("key down=%d vk=%02X scan=%u char=%02X state=%04lX", key->bKeyDown ? 1 : 0,
+                   key->wVirtualKeyCode, key->wVirtualScanCode,
+                   (unsigned char)key->uChar.AsciiChar, key->dwControlKeyState);
+        }
+    }
+    if (saved)
+        SetConsoleMode(input, mode);
+    CloseHandle(input);
+    Report("keys end");
+}
+
+static DWORD WINAPI ReturnAtOnce(LPVOID unused)
+{
+    (void)unused;
+    return 0;
+}
+
+static void StartAndJoinThread(void)
+{
+    HANDLE thread = CreateThread(NULL, 0, ReturnAtOnce, NULL, 0, NULL);
+    if (!thread)
+        Fail("thread", "CreateThread failed");
+    DWORD waited = WaitForSingleObject(thread, 10000);
+    CloseHandle(thread);
+    Report("thread %s", waited == WAIT_OBJECT_0 ? "joined" : "timeout");
+}
+
+static void Resolve(const char *item)
+{
+    if (!library)
+        Fail("resolve", "library not loaded");
+    FARPROC proc = item[0] == '#' ? GetProcAddress(library, MAKEINTRESOURCEA(atoi(item + 1)))
+                                  : GetProcAddress(library, item);
+    if (proc)
+        Report("resolve %s %llX", item, (unsigned long long)((uintptr_t)proc - (uintptr_t)library));
+    else
+        Report("resolve %s none", item);
+}
+
 int main(int argc, char **argv)
 {
     int first = 1;
@@ -225,6 +293,12 @@ int main(int argc, char **argv)
             PeekForInput(strtoul(step + 5, NULL, 0));
         } else if (strcmp(step, "queuekey") == 0) {
             QueueKey();
+        } else if (strncmp(step, "keys:", 5) == 0) {
+            ReadKeys(strtoul(step + 5, NULL, 0));
+        } else if (strcmp(step, "thread") == 0) {
+            StartAndJoinThread();
+        } else if (strncmp(step, "resolve:", 8) == 0) {
+            Resolve(step + 8);
         } else if (strcmp(step, "exit") == 0) {
             Report("exit");
             ExitProcess(0);

@@ -64,10 +64,13 @@ class Session:
     """The client program inside a pseudo-terminal: console output is read from the terminal,
     the result of each step from the client's result file."""
 
-    def __init__(self, steps, captures=None, name="session", program=CLIENT, isig=True):
+    def __init__(self, steps, captures=None, name="session", program=CLIENT, isig=True,
+                 out=True):
+        """With out=False the steps are passed to the program as they stand (for programs
+        other than the client, which take no --out); results() is then unavailable."""
         self.folder = scratch(name + "-run")
-        self.out = os.path.join(self.folder, "results.txt")
-        args = [program, "--out", self.out] + list(steps)
+        self.out = os.path.join(self.folder, "results.txt") if out else None
+        args = [program] + (["--out", self.out] if out else []) + list(steps)
         self.child = pexpect.spawn(WINE, args, cwd=BUILD, env=wine_env(captures),
                                    timeout=TIMEOUT, encoding="latin-1", dimensions=(50, 250))
         if not isig:

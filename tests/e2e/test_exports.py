@@ -1,0 +1,94 @@
+"""The export table as the Wine loader sees it: names and ordinals found through GetProcAddress,
+a client bound to the ordinals at load time, and Wine's own rundll32 calling the library."""
+
+import os
+import unittest
+
+import pefile
+
+from support import (BANNER, PROMPT, UNDERLINE, console_pattern, files_in, run_detached,
+                     run_to_end, scratch)
+
+BUILD = os.environ.get("MIRDU_BUILD") or os.path.join(
+    os.path.dirname(os.path.abspath(__file__)), "..", "..", "build", "win64")
+
+ORDINALS = {
+    "ExpFn0000": 2854, "KVTClose": 2855, "KVTFindClose": 2856, "KVTFindFirst": 2857,
+    "ExpFn0001": 2858, "KVTFindNext": 2859, "ExpFn0002": 2860, "KVTGo": 2861,
+    "KVTOpen": 2862, "KVTRead": 2863, "ExpFn0003": 2864, "KVTReset": 2865,
+    "KVTSyncRead": 2866, "KVTSyncSoftReset": 2867, "KVTSyncWrite": 2868, "KVTWrite": 2869,
+    "ExpFn0004": 2874, "ExpFn0005": 2918,
+}
+EMPTY = [n for n in range(2854, 2919) if n not in ORDINALS.values()]
+OUTSIDE = [1, 2853, 2919, 3000]
+
+
+class LookUp(unittest.TestCase):
+    def test_every_name_and_its_ordinal_find_the_same_call(self):
+        items = (list(ORDINALS) + ["#%d" % n for n in ORDINALS.values()]
+                 + ["#%d" % n for n in EMPTY + OUTSIDE] + ["DllMain", "kvtgo", "_KVTGo"])
+        status, _, lines = run_detached(["load"] + ["resolve:" + i for i in items],
+                                        name="resolve", timeout=30)
+        self.assertEqual(status, 0, lines)
+        found = {}
+        for line in lines:
+            if line.startswith("resolve "):
+                _, item, where = line.split()
+                found[item] = where
+        self.assertEqual(set(found), set(items))
+        for name, ordinal in ORDINALS.items():
+            self.assertNotEqual(found[name], "none", name)
+            self.assertEqual(found["#%d" % ordinal], found[name], name)
+        self.assertEqual(len({found[name] for name in ORDINALS}), len(ORDINALS),
+                         "two names find the same address")
+        for item in ["#%d" % n for n in EMPTY + OUTSIDE] + ["DllMain", "kvtgo", "_KVTGo"]:
+            self.assertEqual(found[item], "none", item)
+
+
+class Clients(unittest.TestCase):
+    def test_client_bound_at_load_time_by_ordinal(self):
+        program = "mirdu-bound-client.exe"
+        # The client really imports by ordinal only: no name of the library is in it.
+        pe = pefile.PE(os.path.join(BUILD, program), fast_load=True)
+        pe.parse_data_directories(
+            directories=[pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_IMPORT"]])
+        imports = [entry for entry in pe.DIRECTORY_ENTRY_IMPORT
+                   if entry.dll.decode().lower() == "mirdu.dll"]
+        self.assertEqual(len(imports), 1)
+        self.assertEqual(sorted((i.name, i.ordinal) for i in imports[0].imports), sorted(
+            (None, ORDINALS[n]) for n in ["KVTFindFirst", "KVTFindNext", "KVTFindClose",
+                                          "KVTOpen", "KVTWrite", "KVTGo", "KVTClose"]))
+
+        captures = scratch("bound-captures")
+        console, _, status = run_to_end([], captures=captures, name="bound", program=program,
+                                        out=False)
+        # Its exit status has a bit set for each call that answered wrongly.
+        self.assertEqual(status, 0)
+        self.assertRegex(console, console_pattern(
+            BANNER, UNDERLINE,
+            "KVTFindFirst : host = 0, id = 0\n",
+            "KVTFindNext : host = 0, id = 1\n",
+            "KVTFindNext : host = 0, id = 2\n",
+            "KVTFindNext : host = 0, id = 3\n",
+            "KVTFindNext : host = 0, id = 4\n",
+            "KVTFindClose\n",
+            "KVTOpen : host = 0, id = 0\n",
+            "KVTWrite : buf = PTR, addr = 00001000, len = 00000100\n",
+            "KVTGo\n",
+            "KVTClose\n",
+            PROMPT))
+        self.assertEqual(files_in(captures), {"0000-kvtwrite-00001000.bin": bytes(range(256))})
+
+    def test_wine_rundll32_calls_by_name_and_by_ordinal(self):
+        # rundll32 passes a window, an instance, a command line and a show flag: KVTGo reads
+        # none of them. The library unloads as rundll32 ends, so the prompt waits for a key.
+        for entry in ["KVTGo", "#2861"]:
+            with self.subTest(entry=entry):
+                console, _, status = run_to_end(["mirdu.dll," + entry], name="rundll32",
+                                                program="rundll32.exe", out=False)
+                self.assertEqual(console, BANNER + UNDERLINE + "KVTGo\n" + PROMPT)
+                self.assertEqual(status, 0)
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
