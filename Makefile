@@ -25,6 +25,10 @@ soak: build
 		/usr/bin/python3 tests/model/model_test.py soak $(SOAK_CALLS) $(SOAK_SEED) || status=$$?; \
 		tools/wine-server stop; exit $$status
 
+# The release package: dist/mirdu-VERSION-win32.zip (i686 DLL, user guide, SHA256SUMS).
+dist: build
+	@tools/dist
+
 demo: build
 	@tools/demo
 
