@@ -400,11 +400,18 @@ def soak(calls=100000, seed=None):
         print("soak FAILED: %s" % failure)
         return 1
     samples = [parse_sample(line) for line in run.samples]
-    for s in samples[:: max(1, len(samples) // 10)] + samples[-1:]:
+    shown = samples[:: max(1, len(samples) // 10)]
+    for s in shown + ([] if samples[-1] is shown[-1] else samples[-1:]):
         print("  after %6d calls: %3d handles, working set %6d KiB, page-file usage %6d KiB"
               % (s["calls"], s["handles"], s["working"] >> 10, s["pagefile"] >> 10))
     settled = [s for s in samples if s["calls"] >= min(10000, calls // 10)]
     base, last = settled[0], settled[-1]
+    print("  %d samples from call %d on: handles %d to %d, working set %d to %d KiB, "
+          "page-file usage %d to %d KiB"
+          % (len(settled), base["calls"], min(s["handles"] for s in settled),
+             max(s["handles"] for s in settled), min(s["working"] for s in settled) >> 10,
+             max(s["working"] for s in settled) >> 10, min(s["pagefile"] for s in settled) >> 10,
+             max(s["pagefile"] for s in settled) >> 10))
     problems = []
     if max(s["handles"] for s in settled) > base["handles"]:
         problems.append("handle count grew from %d to %d"
