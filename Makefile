@@ -1,9 +1,10 @@
 # The commands people type. Each one first installs whatever is missing (tools/setup).
-.PHONY: setup build test demo clean
+.PHONY: setup build test soak dist demo clean
 
 CMAKE ?= cmake
 CTEST ?= ctest
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
+SOAK_CALLS ?= 100000
 
 setup:
 	@tools/setup
@@ -16,6 +17,17 @@ build: setup
 
 test: build
 	@$(CTEST) --preset win64
+
+# 100,000 random calls in one process, checked against the model, with handle and memory samples.
+soak: build
+	@tools/wine-server start
+	@status=0; MIRDU_BUILD=$(CURDIR)/build/win64 MIRDU_SOURCE=$(CURDIR) PYTHONDONTWRITEBYTECODE=1 \
+		/usr/bin/python3 tests/model/model_test.py soak $(SOAK_CALLS) $(SOAK_SEED) || status=$$?; \
+		tools/wine-server stop; exit $$status
+
+# The release package: dist/mirdu-VERSION-win32.zip (i686 DLL, user guide, SHA256SUMS).
+dist: build
+	@tools/dist
 
 demo: build
 	@tools/demo

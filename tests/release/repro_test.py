@@ -1,0 +1,91 @@
+"""Reproducible release: the i686 mirdu.dll built from two copies of the sources, in folders of
+different names, with different file times, time zones and umasks, has the same bytes, and so
+has the release zip made from each. Only the DLL target is built (-j2)."""
+
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import unittest
+
+SOURCE = os.environ.get("MIRDU_SOURCE") or os.path.abspath(
+    os.path.join(os.path.dirname(__file__), "..", ".."))
+
+
+def IGNORE(folder, names):
+    """Build output, packages and captures of the checkout are not sources."""
+    top = os.path.abspath(folder) == os.path.abspath(SOURCE)
+    return [n for n in names if n in (".git", "__pycache__")
+            or (top and n in ("build", "dist", "captures"))]
+
+TIMEOUT = 600
+
+
+def run(command, cwd, env):
+    done = subprocess.run(command, cwd=cwd, env=env, stdout=subprocess.PIPE,
+                          stderr=subprocess.STDOUT, text=True, timeout=TIMEOUT)
+    if done.returncode != 0:
+        raise AssertionError("%s failed in %s:\n%s" % (" ".join(command), cwd, done.stdout[-3000:]))
+    return done.stdout
+
+
+def has_guide(tree):
+    try:
+        with open(os.path.join(tree, "README.md"), encoding="utf-8") as f:
+            return "<!-- guide:start -->" in f.read()
+    except FileNotFoundError:
+        return False
+
+
+class Reproducible(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.top = tempfile.mkdtemp(prefix="mirdu-repro-")
+        cls.trees = []
+        # Different path lengths and names; the second copy gets fresh file times.
+        for folder, copy, tz, umask in (("a/src", shutil.copy2, "UTC", 0o022),
+                                        ("a-much-longer-folder/mirdu source", shutil.copy,
+                                         "Pacific/Kiritimati", 0o077)):
+            tree = os.path.join(cls.top, folder)
+            shutil.copytree(SOURCE, tree, ignore=IGNORE, copy_function=copy, symlinks=True)
+            env = dict(os.environ, TZ=tz)
+            old = os.umask(umask)
+            try:
+                run(["cmake", "--preset", "win32"], tree, env)
+                run(["cmake", "--build", "--preset", "win32", "--target", "mirdu", "-j2"], tree, env)
+            finally:
+                os.umask(old)
+            cls.trees.append((tree, env))
+
+    @classmethod
+    def tearDownClass(cls):
+        shutil.rmtree(cls.top, ignore_errors=True)
+
+    @staticmethod
+    def read(path):
+        with open(path, "rb") as f:
+            return f.read()
+
+    def test_dll(self):
+        first, second = (self.read(os.path.join(t, "build", "win32", "mirdu.dll"))
+                         for t, _ in self.trees)
+        self.assertGreater(len(first), 0)
+        self.assertTrue(first == second, "the two builds of mirdu.dll differ (%d and %d bytes)"
+                        % (len(first), len(second)))
+
+    def test_zip(self):
+        if not has_guide(self.trees[0][0]):
+            self.skipTest("README.md has no <!-- guide:start --> section yet: no user guide, "
+                          "no package")
+        zips = []
+        for tree, env in self.trees:
+            run([sys.executable, os.path.join(tree, "tools", "dist"), "--source", tree], tree, env)
+            zips.append(self.read(os.path.join(tree, "dist", "mirdu-%s-win32.zip"
+                                               % self.read(os.path.join(tree, "VERSION"))
+                                               .decode().strip())))
+        self.assertTrue(zips[0] == zips[1], "the two release zips differ")
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
