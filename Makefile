@@ -1,5 +1,5 @@
 # The commands people type. Each one first installs whatever is missing (tools/setup).
-.PHONY: setup build test demo clean
+.PHONY: setup build test demo bench clean
 
 CMAKE ?= cmake
 CTEST ?= ctest
@@ -19,6 +19,10 @@ test: build
 
 demo: build
 	@tools/demo
+
+# The full benchmark (a few minutes): build/bench/results.txt and a table; see docs/performance.md.
+bench: build
+	@tools/bench
 
 clean:
 	rm -rf build
