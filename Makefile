@@ -1,5 +1,5 @@
 # The commands people type. Each one first installs whatever is missing (tools/setup).
-.PHONY: setup build test soak dist demo clean
+.PHONY: setup build test demo bench soak dist clean
 
 CMAKE ?= cmake
 CTEST ?= ctest
@@ -31,6 +31,10 @@ dist: build
 
 demo: build
 	@tools/demo
+
+# The full benchmark (a few minutes): build/bench/results.txt and a table; see docs/performance.md.
+bench: build
+	@tools/bench
 
 clean:
 	rm -rf build

@@ -1,0 +1,399 @@
+/* mirdu-bench: times the library's calls against the bare Win32 calls that they cannot avoid.
+ *
+ *   mirdu-bench.exe --out FILE [--rounds N] [--big-rounds N] [--growth COUNT,FROM]
+ *                   [--bare-dir PREFIX] CASE...
+ *
+ * Cases (run in the order given, in this one process):
+ *   log       KVTRead (a call that only logs) against wsprintfA of the same line,
+ *             GetStdHandle and WriteConsoleA.
+ *   write4k   KVTWrite of 4 KiB against the same console line plus wsprintfA of a capture
+ *             name, CreateFileA, WriteFile and CloseHandle of the same 4 KiB in the same folder.
+ *   write64m  the same with 64 MiB in one call; both files are deleted after each round.
+ *   growth    KVTWrite of 4 KiB over captures 1 to COUNT against captures FROM+1 to FROM+COUNT
+ *             of the same load (every capture in between is made too); must be the first
+ *             case that writes in the process. Interleaved with it, the bare calls make the
+ *             same files in the empty folder PREFIX (a path ending in a backslash), to show how
+ *             much of any growth the platform brings.
+ *   cycle     one LoadLibraryA and FreeLibrary of mirdu.dll, with one key queued for the
+ *             prompt before FreeLibrary; in milliseconds. Must be the only case of its process.
+ * Each measured case interleaves the library and its floor (A B, then B A, ...) for N rounds,
+ * one call per sample timed with QueryPerformanceCounter, and writes the medians:
+ *   NAME ratio=R ours_us=A floor_us=B
+ * For growth, "ours" is the later stretch and "floor" the first one; the bare-call figures
+ * follow on a line "growth-bare ratio=R late_us=A early_us=B". For cycle: "cycle ms=M" and
+ * the three parts of M: load_ms=, queue_ms= (the key) and unload_ms=.
+ * Drive F: must be an empty folder when the program starts. */
+#include <windows.h>
+#include <stdint.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "exports/mirdu.h"
+
+typedef uint32_t(__cdecl *TransferFn)(int32_t, const void *, uint32_t, uint32_t);
+
+/* The library writes to OURS_ADDR; the floor does what the library must do for a write to
+ * FLOOR_ADDR: a name of the same length in the same folder, a line of the same length. */
+enum { OURS_ADDR = 0x1000, FLOOR_ADDR = 0x2000, SMALL = 4096 };
+#define BIG (64u << 20)
+
+static const char kWriteLine[] = "KVTWrite : buf = %08X, addr = %08X, len = %08X\n";
+static const char kReadLine[] = "KVTRead : buf = %08X, addr = %08X, len = %08X\n";
+static const char kCaptureName[] = "%s%04d-kvtwrite-%08X.bin";
+static const char kDrive[] = "f:\\";
+
+static FILE *out;
+static HMODULE library;
+static int loadedBefore; /* the library has been loaded in this process */
+static TransferFn kvtWrite, kvtRead;
+static int32_t captures; /* KVTWrite calls made in this load: the library's next number */
+static double ticksPerMicrosecond;
+
+static BOOL QueueKey(void);
+
+/* Ends the process; with the library loaded, a key is queued first, or its prompt at unload
+ * would wait for ever. */
+static void Die(const char *what)
+{
+    fprintf(out, "error %s (%lu)\n", what, GetLastError());
+    fflush(out);
+    if (library)
+        QueueKey();
+    exit(2);
+}
+
+static double Now(void)
+{
+    LARGE_INTEGER t;
+    QueryPerformanceCounter(&t);
+    return (double)t.QuadPart / ticksPerMicrosecond;
+}
+
+static uint32_t PointerValue(const void *p)
+{
+    return (uint32_t)(uintptr_t)p;
+}
+
+static void FillPattern(unsigned char *p, size_t n)
+{
+    uint32_t x = 0x9E3779B9u;
+    for (size_t i = 0; i < n; i++) {
+        x ^= x << 13;
+        x ^= x >> 17;
+        x ^= x << 5;
+        p[i] = (unsigned char)x;
+    }
+}
+
+static int CompareDoubles(const void *a, const void *b)
+{
+    double x = *(const double *)a, y = *(const double *)b;
+    return (x > y) - (x < y);
+}
+
+static double Median(double *v, int n)
+{
+    qsort(v, n, sizeof *v, CompareDoubles);
+    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+}
+
+static double *Samples(int n)
+{
+    double *v = malloc(sizeof(double) * (n ? n : 1));
+    if (!v)
+        Die("out of memory");
+    return v;
+}
+
+/* ---- The floors: the calls that the library cannot do without. ---- */
+
+static void FloorLine(const char *format, const void *buf, uint32_t addr, uint32_t len)
+{
+    char line[100];
+    int n = wsprintfA(line, format, PointerValue(buf), addr, len);
+    DWORD written;
+    WriteConsoleA(GetStdHandle(STD_OUTPUT_HANDLE), line, n, &written, NULL);
+}
+
+static void FloorRead(const void *buf, uint32_t addr, uint32_t len)
+{
+    FloorLine(kReadLine, buf, addr, len);
+}
+
+static void FloorWrite(const char *folder, int32_t number, const void *buf, uint32_t addr,
+                       uint32_t len)
+{
+    FloorLine(kWriteLine, buf, addr, len);
+    char path[MAX_PATH];
+    wsprintfA(path, kCaptureName, folder, number, addr);
+    HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+    if (file == INVALID_HANDLE_VALUE)
+        return;
+    DWORD written;
+    WriteFile(file, buf, len, &written, NULL);
+    CloseHandle(file);
+}
+
+static void DeleteCapture(int32_t number, uint32_t addr)
+{
+    char path[52];
+    wsprintfA(path, kCaptureName, kDrive, number, addr);
+    DeleteFileA(path);
+}
+
+/* Checks that a write left its file: a benchmark of captures that fail would prove nothing. */
+static void ExpectCapture(const char *folder, int32_t number, uint32_t addr, uint32_t len)
+{
+    char path[MAX_PATH];
+    wsprintfA(path, kCaptureName, folder, number, addr);
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExA(path, GetFileExInfoStandard, &data) || data.nFileSizeHigh != 0 ||
+        data.nFileSizeLow != len) {
+        fprintf(out, "error capture %s missing or not %u bytes\n", path, len);
+        Die("a capture failed");
+    }
+}
+
+/* ---- Library loading. ---- */
+
+/* Puts an ENTER key press into the console input, for the library's prompt at unload. */
+static BOOL QueueKey(void)
+{
+    HANDLE input = CreateFileA("CONIN$", GENERIC_READ | GENERIC_WRITE,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING, 0, NULL);
+    if (input == INVALID_HANDLE_VALUE)
+        return FALSE;
+    INPUT_RECORD keys[2];
+    memset(keys, 0, sizeof keys);
+    for (int i = 0; i < 2; i++) {
+        keys[i].EventType = KEY_EVENT;
+        keys[i].Event.KeyEvent.bKeyDown = i == 0;
+        keys[i].Event.KeyEvent.wRepeatCount = 1;
+        keys[i].Event.KeyEvent.wVirtualKeyCode = VK_RETURN;
+        keys[i].Event.KeyEvent.wVirtualScanCode = 0x1C;
+        keys[i].Event.KeyEvent.uChar.AsciiChar = '\r';
+    }
+    DWORD written = 0;
+    BOOL queued = WriteConsoleInputA(input, keys, 2, &written) && written == 2;
+    CloseHandle(input);
+    return queued;
+}
+
+static void Load(void)
+{
+    if (library)
+        return;
+    library = LoadLibraryA("mirdu.dll");
+    if (!library)
+        Die("cannot load mirdu.dll");
+    loadedBefore = 1;
+    kvtWrite = (TransferFn)(void (*)(void))GetProcAddress(library, "KVTWrite");
+    kvtRead = (TransferFn)(void (*)(void))GetProcAddress(library, "KVTRead");
+    if (!kvtWrite || !kvtRead)
+        Die("mirdu.dll lacks KVTWrite or KVTRead");
+    captures = 0;
+}
+
+static void Unload(void)
+{
+    if (!library)
+        return;
+    if (!QueueKey())
+        Die("cannot queue a key for the prompt");
+    FreeLibrary(library);
+    library = NULL;
+}
+
+/* ---- Cases. ---- */
+
+static void Report(const char *name, double *ours, double *floor, int n)
+{
+    double a = Median(ours, n), b = Median(floor, n);
+    fprintf(out, "%s ratio=%.4f ours_us=%.2f floor_us=%.2f\n", name, a / b, a, b);
+    fflush(out);
+}
+
+static void CaseLog(int rounds, const unsigned char *data)
+{
+    double *ours = Samples(rounds), *floor = Samples(rounds);
+    for (int r = 0; r < rounds; r++) {
+        for (int turn = 0; turn < 2; turn++) {
+            double t0 = Now();
+            if ((r + turn) % 2 == 0) {
+                kvtRead(0, data, OURS_ADDR, SMALL);
+                ours[r] = Now() - t0;
+            } else {
+                FloorRead(data, OURS_ADDR, SMALL);
+                floor[r] = Now() - t0;
+            }
+        }
+    }
+    Report("log", ours, floor, rounds);
+    free(ours);
+    free(floor);
+}
+
+/* One round: the library's capture number N to OURS_ADDR and the floor's file N to FLOOR_ADDR,
+ * in alternating order. */
+static void CaseWrite(const char *name, int rounds, const unsigned char *data, uint32_t len,
+                      int deleteAfter)
+{
+    double *ours = Samples(rounds), *floor = Samples(rounds);
+    for (int r = 0; r < rounds; r++) {
+        int32_t number = captures;
+        for (int turn = 0; turn < 2; turn++) {
+            double t0 = Now();
+            if ((r + turn) % 2 == 0) {
+                kvtWrite(0, data, OURS_ADDR, len);
+                ours[r] = Now() - t0;
+            } else {
+                FloorWrite(kDrive, number, data, FLOOR_ADDR, len);
+                floor[r] = Now() - t0;
+            }
+        }
+        captures++;
+        ExpectCapture(kDrive, number, OURS_ADDR, len);
+        ExpectCapture(kDrive, number, FLOOR_ADDR, len);
+        if (deleteAfter) {
+            DeleteCapture(number, OURS_ADDR);
+            DeleteCapture(number, FLOOR_ADDR);
+        }
+    }
+    Report(name, ours, floor, rounds);
+    free(ours);
+    free(floor);
+}
+
+/* Captures 1 to COUNT against captures FROM+1 to FROM+COUNT of one load, every capture in
+ * between made too. Each step also makes the bare calls' file of the same name in a folder of
+ * its own (bareDir), so that both folders grow alike and both see the same machine. */
+static void CaseGrowth(int count, int from, const char *bareDir, const unsigned char *data)
+{
+    if (captures != 0)
+        Die("growth must be the first case that writes");
+    if (from < count)
+        Die("growth: the later stretch must start after the first");
+    double *ours[2] = {Samples(count), Samples(count)}, *bare[2] = {Samples(count), Samples(count)};
+    for (int i = 0; i < from + count; i++) {
+        int stretch = i < count ? 0 : i >= from ? 1 : -1, k = stretch == 1 ? i - from : i;
+        for (int turn = 0; turn < 2; turn++) {
+            double t0 = Now();
+            if ((i + turn) % 2 == 0) {
+                kvtWrite(0, data, OURS_ADDR, SMALL);
+                if (stretch >= 0)
+                    ours[stretch][k] = Now() - t0;
+            } else {
+                FloorWrite(bareDir, i, data, OURS_ADDR, SMALL);
+                if (stretch >= 0)
+                    bare[stretch][k] = Now() - t0;
+            }
+        }
+    }
+    captures = from + count;
+    ExpectCapture(kDrive, 0, OURS_ADDR, SMALL);
+    ExpectCapture(kDrive, from + count - 1, OURS_ADDR, SMALL);
+    ExpectCapture(bareDir, from + count - 1, OURS_ADDR, SMALL);
+    Report("growth", ours[1], ours[0], count);
+    double late = Median(bare[1], count), early = Median(bare[0], count);
+    fprintf(out, "growth-bare ratio=%.4f late_us=%.2f early_us=%.2f\n", late / early, late, early);
+    fflush(out);
+    for (int j = 0; j < 2; j++) {
+        free(ours[j]);
+        free(bare[j]);
+    }
+}
+
+/* One load and unload. After FreeConsole, a console that the process allocates again has no
+ * terminal (under Wine, not even a queued key reaches it), so the runner starts one process
+ * per cycle and takes the median. */
+static void CaseCycle(void)
+{
+    if (loadedBefore)
+        Die("cycle must be the only case of its process");
+    /* Under Wine the first console write of a process waits until the console host has
+     * started (from under a millisecond to over 150 ms): a cost of the process, not of the
+     * library, so the client pays it here, before the clock starts. */
+    DWORD written;
+    WriteConsoleA(GetStdHandle(STD_OUTPUT_HANDLE), "mirdu-bench: cycle\n", 19, &written, NULL);
+    double t0 = Now();
+    HMODULE m = LoadLibraryA("mirdu.dll");
+    if (!m)
+        Die("cannot load mirdu.dll");
+    double t1 = Now();
+    library = m;
+    if (!QueueKey())
+        Die("cannot queue a key for the prompt");
+    library = NULL;
+    double t2 = Now();
+    FreeLibrary(m);
+    double t3 = Now();
+    fprintf(out, "cycle ms=%.3f load_ms=%.3f queue_ms=%.3f unload_ms=%.3f\n", (t3 - t0) / 1000.0,
+            (t1 - t0) / 1000.0, (t2 - t1) / 1000.0, (t3 - t2) / 1000.0);
+    fflush(out);
+}
+
+int main(int argc, char **argv)
+{
+    int rounds = 2000, bigRounds = 9, growthCount = 1000, growthFrom = 20000;
+    const char *outPath = NULL, *bareDir = NULL;
+    int i = 1;
+    for (; i < argc && strncmp(argv[i], "--", 2) == 0; i += 2) {
+        if (i + 1 >= argc)
+            return 3;
+        if (strcmp(argv[i], "--out") == 0)
+            outPath = argv[i + 1];
+        else if (strcmp(argv[i], "--rounds") == 0)
+            rounds = atoi(argv[i + 1]);
+        else if (strcmp(argv[i], "--big-rounds") == 0)
+            bigRounds = atoi(argv[i + 1]);
+        else if (strcmp(argv[i], "--bare-dir") == 0)
+            bareDir = argv[i + 1];
+        else if (strcmp(argv[i], "--growth") == 0)
+            sscanf(argv[i + 1], "%d,%d", &growthCount, &growthFrom);
+        else
+            return 3;
+    }
+    out = outPath ? fopen(outPath, "w") : stdout;
+    if (!out || rounds < 1 || bigRounds < 1 || growthCount < 1)
+        return 3;
+
+    LARGE_INTEGER frequency;
+    QueryPerformanceFrequency(&frequency);
+    ticksPerMicrosecond = (double)frequency.QuadPart / 1e6;
+
+    unsigned char *small = malloc(SMALL), *big = NULL;
+    if (!small)
+        Die("out of memory");
+    FillPattern(small, SMALL);
+
+    for (; i < argc; i++) {
+        const char *c = argv[i];
+        if (strcmp(c, "cycle") == 0) {
+            CaseCycle();
+            continue;
+        }
+        Load();
+        if (strcmp(c, "log") == 0) {
+            CaseLog(rounds, small);
+        } else if (strcmp(c, "write4k") == 0) {
+            CaseWrite("write4k", rounds, small, SMALL, 0);
+        } else if (strcmp(c, "write64m") == 0) {
+            if (!big && !(big = malloc(BIG)))
+                Die("out of memory");
+            FillPattern(big, BIG);
+            CaseWrite("write64m", bigRounds, big, BIG, 1);
+        } else if (strcmp(c, "growth") == 0) {
+            if (!bareDir)
+                Die("growth needs --bare-dir");
+            CaseGrowth(growthCount, growthFrom, bareDir, small);
+        } else {
+            fprintf(out, "unknown case %s\n", c);
+            Die("bad arguments");
+        }
+    }
+    Unload();
+    fprintf(out, "done\n");
+    fclose(out);
+    return 0;
+}
