@@ -77,10 +77,12 @@ struct Call {
     size_t readLength;
 };
 
-static unsigned char *PatternBuffer(const char *spec, size_t *length)
+/* "N[:SEED]": N bytes of the pattern. */
+static unsigned char *PatternBuffer(const char *lengthAndSeed, size_t *length)
 {
-    unsigned long n = strtoul(spec, (char **)&spec, 0);
-    uint32_t seed = *spec == ':' ? (uint32_t)strtoul(spec + 1, NULL, 0) : 0;
+    char *rest;
+    unsigned long n = strtoul(lengthAndSeed, &rest, 0);
+    uint32_t seed = *rest == ':' ? (uint32_t)strtoul(rest + 1, NULL, 0) : 0;
     unsigned char *p = malloc(n ? n : 1);
     if (!p)
         return NULL;
