@@ -1,6 +1,7 @@
 # The commands people type. Each one first installs whatever is missing (tools/setup).
 .PHONY: setup build test demo bench soak dist clean
 
+MAKEFLAGS += --no-print-directory
 CMAKE ?= cmake
 CTEST ?= ctest
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
