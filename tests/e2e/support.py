@@ -12,6 +12,18 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 from mirdu_test import (BANNER, PROMPT, UNDERLINE, Session, normalise,  # noqa: E402,F401
                         pattern, results, run_detached, scratch)
 
+# The lines of a typical run up to the open: enumerate until the end of the list, open the
+# first device.
+ENUMERATE_AND_OPEN = [
+    "KVTFindFirst : host = 0, id = 0\n",
+    "KVTFindNext : host = 0, id = 1\n",
+    "KVTFindNext : host = 0, id = 2\n",
+    "KVTFindNext : host = 0, id = 3\n",
+    "KVTFindNext : host = 0, id = 4\n",
+    "KVTFindClose\n",
+    "KVTOpen : host = 0, id = 0\n",
+]
+
 # Waits, in seconds. With the fixture's wine server running, a client reaches its prompt in
 # one or two seconds and ends well within a second of the key.
 START = 30  # from the start of a program to a text on its console

@@ -5,8 +5,8 @@ later run; reads, which capture nothing and leave the buffer alone; the demo's t
 import re
 import unittest
 
-from support import (BANNER, PROMPT, UNDERLINE, console_pattern, files_in, pattern,
-                     run_detached, run_to_end, scratch)
+from support import (BANNER, ENUMERATE_AND_OPEN, PROMPT, UNDERLINE, console_pattern, files_in,
+                     pattern, run_detached, run_to_end, scratch)
 
 MIB = 1 << 20
 
@@ -116,13 +116,7 @@ class Demo(unittest.TestCase):
         self.assertEqual(status, 0)
         self.assertRegex(console, "^%s$" % "".join([
             re.escape(BANNER + UNDERLINE),
-            "KVTFindFirst : host = 0, id = 0\n",
-            "KVTFindNext : host = 0, id = 1\n",
-            "KVTFindNext : host = 0, id = 2\n",
-            "KVTFindNext : host = 0, id = 3\n",
-            "KVTFindNext : host = 0, id = 4\n",
-            "KVTFindClose\n",
-            "KVTOpen : host = 0, id = 0\n",
+            *map(re.escape, ENUMERATE_AND_OPEN),
             "KVTWrite : buf = ([0-9A-F]{8}), addr = 00001000, len = 00000100\n",
             r"KVTRead : buf = \1, addr = 00001000, len = 00000100\n",
             "KVTGo\n",

@@ -6,8 +6,8 @@ import unittest
 
 import pefile
 
-from support import (BANNER, PROMPT, UNDERLINE, console_pattern, files_in, run_detached,
-                     run_to_end, scratch)
+from support import (BANNER, ENUMERATE_AND_OPEN, PROMPT, UNDERLINE, console_pattern, files_in,
+                     run_detached, run_to_end, scratch)
 
 BUILD = os.environ.get("MIRDU_BUILD") or os.path.join(
     os.path.dirname(os.path.abspath(__file__)), "..", "..", "build", "win64")
@@ -66,13 +66,7 @@ class Clients(unittest.TestCase):
         self.assertEqual(status, 0)
         self.assertRegex(console, console_pattern(
             BANNER, UNDERLINE,
-            "KVTFindFirst : host = 0, id = 0\n",
-            "KVTFindNext : host = 0, id = 1\n",
-            "KVTFindNext : host = 0, id = 2\n",
-            "KVTFindNext : host = 0, id = 3\n",
-            "KVTFindNext : host = 0, id = 4\n",
-            "KVTFindClose\n",
-            "KVTOpen : host = 0, id = 0\n",
+            *ENUMERATE_AND_OPEN,
             "KVTWrite : buf = PTR, addr = 00001000, len = 00000100\n",
             "KVTGo\n",
             "KVTClose\n",
