@@ -19,8 +19,6 @@ import unittest
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "pylib"))
 import mirdu_test as mt  # noqa: E402
 
-PREFIX = os.environ.get("MIRDU_WINEPREFIX") or os.path.join(mt.SOURCE, "build", "wineprefix")
-DRIVE_F = os.path.join(PREFIX, "dosdevices", "f:")
 LINE = re.compile(r"^(KVTWrite|KVTSyncWrite) : buf = ([0-9A-F]{8}), addr = ([0-9A-F]{8}), "
                   r"len = ([0-9A-F]{8})$")
 WRITE_ERROR = "Error writing file !"
@@ -129,7 +127,7 @@ class FaultCase(unittest.TestCase):
         """F: missing: every creation fails; the numbers are used up all the same."""
         mt.unmap_f()
         listing = self.fault_run(64, CREATE_ERROR, map_f=False,
-                                 remove_fault=lambda: os.symlink(self.folder, DRIVE_F))
+                                 remove_fault=lambda: os.symlink(self.folder, mt.DRIVE_F))
         self.assertEqual(listing, ["0002-kvtwrite-00000030.bin", "0003-kvtsyncwrite-00000040.bin"])
 
     def test_read_only_folder(self):

@@ -47,12 +47,15 @@ def wine_env(captures=None):
     return env
 
 
+# Drive F: of the prefix: a link to the folder that captures go to.
+DRIVE_F = os.path.join(os.environ.get("MIRDU_WINEPREFIX")
+                       or os.path.join(SOURCE, "build", "wineprefix"), "dosdevices", "f:")
+
+
 def unmap_f():
     """Removes drive F: from the prefix, so that every capture fails to be created."""
-    prefix = os.environ.get("MIRDU_WINEPREFIX") or os.path.join(SOURCE, "build", "wineprefix")
-    link = os.path.join(prefix, "dosdevices", "f:")
-    if os.path.lexists(link):
-        os.unlink(link)
+    if os.path.lexists(DRIVE_F):
+        os.unlink(DRIVE_F)
 
 
 def results(path):
