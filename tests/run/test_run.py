@@ -167,7 +167,7 @@ class RunTool(unittest.TestCase):
 
     def test_timeout_and_signals_end_the_run_and_the_log_keeps_what_it_showed(self):
         for how, options, status, ended in [
-                ("timeout", ["--timeout", "3"], 124, "timed out after 3 s"),
+                ("timeout", ["--timeout", "8"], 124, "timed out after 8 s"),
                 ("SIGTERM", [], 143, "stopped by SIGTERM"),
                 ("SIGINT", [], 130, "stopped by SIGINT")]:
             with self.subTest(how):
