@@ -1,4 +1,5 @@
 # The commands people type. Each one first installs whatever is missing (tools/setup).
+# ARCH picks one build for soak and bench: win32 (the i686 product) or win64; both by default.
 .PHONY: setup build test demo bench soak dist clean
 
 MAKEFLAGS += --no-print-directory
@@ -6,6 +7,7 @@ CMAKE ?= cmake
 CTEST ?= ctest
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 SOAK_CALLS ?= 100000
+ARCH ?= win32 win64
 
 setup:
 	@tools/setup
@@ -16,26 +18,34 @@ build: setup
 	@$(CMAKE) --preset win64 >/dev/null
 	@$(CMAKE) --build --preset win64 -j $(JOBS)
 
+# Every suite on the i686 product, then on the x86_64 twin; each lane's summary at the end.
 test: build
-	@$(CTEST) --preset win64
+	@CTEST=$(CTEST) tools/test-lanes
 
 # 100,000 random calls in one process, checked against the model, with handle and memory samples.
 soak: build
 	@tools/wine-server start
-	@status=0; MIRDU_BUILD=$(CURDIR)/build/win64 MIRDU_SOURCE=$(CURDIR) PYTHONDONTWRITEBYTECODE=1 \
-		/usr/bin/python3 tests/model/model_test.py soak $(SOAK_CALLS) $(SOAK_SEED) || status=$$?; \
-		tools/wine-server stop; exit $$status
+	@status=0; for arch in $(ARCH); do \
+		echo "== soak $$arch"; \
+		MIRDU_BUILD=$(CURDIR)/build/$$arch MIRDU_ARCH=$$arch MIRDU_SOURCE=$(CURDIR) \
+		PYTHONDONTWRITEBYTECODE=1 /usr/bin/python3 tests/model/model_test.py soak \
+		$(SOAK_CALLS) $(SOAK_SEED) || status=$$?; \
+	done; tools/wine-server stop; exit $$status
 
 # The release package: dist/mirdu-VERSION-win32.zip (i686 DLL, user guide, SHA256SUMS).
 dist: build
 	@tools/dist
 
+# The 32-bit demo client against the 32-bit DLL, in this terminal.
 demo: build
 	@tools/demo
 
-# The full benchmark (a few minutes): build/bench/results.txt and a table; see docs/performance.md.
+# The full benchmark (a few minutes a build): build/bench/ARCH/results.txt and a table each;
+# see docs/performance.md.
 bench: build
-	@tools/bench
+	@status=0; for arch in $(ARCH); do \
+		MIRDU_BUILD=$(CURDIR)/build/$$arch tools/bench --dir build/bench/$$arch || status=$$?; \
+	done; exit $$status
 
 clean:
 	rm -rf build

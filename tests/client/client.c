@@ -22,10 +22,14 @@
  *                        module base) or "resolve NAME none"
  *   exit                 end the process with ExitProcess, the library still loaded
  *   mark:TEXT            write TEXT to the result file
+ *   stack:OFFSET         i686 only: make later calls with the stack pointer at OFFSET modulo
+ *                        16 (4, 8 or 12: aligned to 4 bytes only, as code from compilers that
+ *                        keep just what the 32-bit convention guarantees calls); default 0
  * Arguments: a number (decimal, 0x hex, negative), "null", "entry" (a DeviceEntry filled with
  * 0x55 bytes), "buf:N[:SEED]" (N bytes of the test pattern), "rbuf:N[:SEED]" (the same, checked
  * unchanged after the call).
- * Result lines: "NAME = XXXXXXXX" then " entry=HOST,ID" or " unchanged=0|1" where it applies;
+ * Result lines: "NAME = XXXXXXXX" then " entry=HOST,ID" or " unchanged=0|1" where it applies,
+ * and on i686 " popped=N" when the call removed N bytes of its arguments itself (not cdecl);
  * a step that cannot run gives "NAME error ..." and the client exits with status 2. */
 #include <windows.h>
 #include <stdint.h>
@@ -39,6 +43,44 @@ typedef intptr_t(__cdecl *AnyCall)(intptr_t, intptr_t, intptr_t, intptr_t, intpt
 
 static FILE *out;
 static HMODULE library;
+
+#if defined(__i386__)
+/* Calls proc with six arguments and the stack pointer at offset modulo 16 at the call, and
+ * stores in *popped how many bytes of them the callee removed itself (0 for cdecl). */
+intptr_t __cdecl CallAtStackOffset(AnyCall proc, const intptr_t *args, uint32_t offset,
+                                   uint32_t *popped);
+__asm__(".text\n"
+        ".globl _CallAtStackOffset\n"
+        "_CallAtStackOffset:\n"
+        "    pushl %ebp\n"
+        "    movl %esp, %ebp\n"
+        "    pushl %esi\n"
+        "    pushl %edi\n"
+        "    movl 12(%ebp), %esi\n"
+        "    andl $-16, %esp\n"
+        "    movl $8, %eax\n" /* the 24 bytes of arguments leave it at 8 modulo 16 */
+        "    subl 16(%ebp), %eax\n"
+        "    andl $15, %eax\n"
+        "    subl %eax, %esp\n"
+        "    movl %esp, %edi\n" /* where a cdecl callee leaves the stack, once cleaned up */
+        "    pushl 20(%esi)\n"
+        "    pushl 16(%esi)\n"
+        "    pushl 12(%esi)\n"
+        "    pushl 8(%esi)\n"
+        "    pushl 4(%esi)\n"
+        "    pushl (%esi)\n"
+        "    call *8(%ebp)\n"
+        "    leal 24(%esp), %ecx\n"
+        "    subl %edi, %ecx\n"
+        "    movl 20(%ebp), %edx\n"
+        "    movl %ecx, (%edx)\n"
+        "    leal -8(%ebp), %esp\n"
+        "    popl %edi\n"
+        "    popl %esi\n"
+        "    popl %ebp\n"
+        "    ret\n");
+static uint32_t stackOffset;
+#endif
 
 static void Report(const char *format, ...)
 {
@@ -157,15 +199,22 @@ static void RunCall(const char *step)
         rest += n + 1;
     }
 
+    uint32_t popped = 0;
+#if defined(__i386__)
+    uint32_t result = (uint32_t)CallAtStackOffset((AnyCall)proc, call.args, stackOffset, &popped);
+#else
     uint32_t result = (uint32_t)((AnyCall)proc)(call.args[0], call.args[1], call.args[2],
                                                  call.args[3], call.args[4], call.args[5]);
+#endif
+    char extra[64] = "";
     if (call.usesEntry)
-        Report("%s = %08X entry=%d,%d", name, result, call.entry.host, call.entry.id);
+        snprintf(extra, sizeof extra, " entry=%d,%d", call.entry.host, call.entry.id);
     else if (call.readBuffer)
-        Report("%s = %08X unchanged=%d", name, result,
-               memcmp(call.readBuffer, call.readCopy, call.readLength) == 0);
-    else
-        Report("%s = %08X", name, result);
+        snprintf(extra, sizeof extra, " unchanged=%d",
+                 memcmp(call.readBuffer, call.readCopy, call.readLength) == 0);
+    if (popped)
+        snprintf(extra + strlen(extra), sizeof extra - strlen(extra), " popped=%u", popped);
+    Report("%s = %08X%s", name, result, extra);
 }
 
 static void PeekForInput(DWORD milliseconds)
@@ -306,6 +355,14 @@ int main(int argc, char **argv)
             ExitProcess(0);
         } else if (strncmp(step, "mark:", 5) == 0) {
             Report("%s", step + 5);
+        } else if (strncmp(step, "stack:", 6) == 0) {
+#if defined(__i386__)
+            stackOffset = strtoul(step + 6, NULL, 0);
+            if (stackOffset % 4 || stackOffset >= 16)
+                Fail("stack", "offset must be 0, 4, 8 or 12");
+#else
+            Fail("stack", "only the i686 build calls at other stack offsets");
+#endif
         } else {
             RunCall(step);
         }

@@ -1,6 +1,7 @@
 /* mirdu-bound-client: a client program bound to mirdu.dll at load time, by ordinal (it links
  * the import library made from by-ordinal.def), so the loader resolves every call it makes
- * through the ordinal slots of the export table before main runs.
+ * through the ordinal slots of the export table before main runs. Built a second time as
+ * mirdu-linked-client, linked by name with the build's own import library of mirdu.dll.
  *
  * It walks the typical run: enumerate until the end flag, close the enumeration, open host 0
  * id 0, write the bytes 0 to 255 to device address 0x1000, go, close, and returns with the

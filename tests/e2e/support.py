@@ -9,8 +9,8 @@ import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "pylib"))
 
-from mirdu_test import (BANNER, PROMPT, UNDERLINE, Session, normalise,  # noqa: E402,F401
-                        pattern, results, run_detached, scratch)
+from mirdu_test import (ARCH, BANNER, BUILD, PROMPT, UNDERLINE, Session,  # noqa: E402,F401
+                        normalise, pattern, results, run_detached, scratch)
 
 # The lines of a typical run up to the open: enumerate until the end of the list, open the
 # first device.

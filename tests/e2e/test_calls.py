@@ -3,7 +3,7 @@ result, in a terminal and with standard output redirected to a file."""
 
 import unittest
 
-from support import (BANNER, PROMPT, UNDERLINE, console_pattern, files_in, pattern,
+from support import (ARCH, BANNER, PROMPT, UNDERLINE, console_pattern, files_in, pattern,
                      run_detached, run_to_end, scratch)
 
 # Step of the client, the line the call prints (PTR where it shows a pointer value
@@ -67,14 +67,24 @@ def expected_results(closing_result):
 
 
 class EveryCall(unittest.TestCase):
-    def test_lines_and_results_in_a_terminal(self):
+    def check_in_a_terminal(self, steps):
         captures = scratch("calls-captures")
-        console, lines, status = run_to_end(STEPS, captures=captures, name="calls")
+        console, lines, status = run_to_end(steps, captures=captures, name="calls")
         self.assertRegex(console, console_pattern(
             BANNER, UNDERLINE, *[line + "\n" for _, line, _ in CALLS], PROMPT))
         self.assertEqual(lines, expected_results("00000001"))
         self.assertEqual(status, 0)
         self.assertEqual(files_in(captures), CAPTURES)
+
+    def test_lines_and_results_in_a_terminal(self):
+        self.check_in_a_terminal(STEPS)
+
+    @unittest.skipUnless(ARCH == "win32", "the x86_64 convention keeps the stack 16-byte aligned")
+    def test_stack_aligned_to_4_bytes_only(self):
+        # The 32-bit convention guarantees 4 bytes; the client's own calls keep 16.
+        for offset in (4, 8, 12):
+            with self.subTest(offset=offset):
+                self.check_in_a_terminal(["stack:%d" % offset] + STEPS)
 
     def test_with_standard_output_redirected_to_a_file(self):
         # No terminal, standard output a file: the console writes fail, so the two calls that

@@ -1,16 +1,16 @@
 """The export table as the Wine loader sees it: names and ordinals found through GetProcAddress,
-a client bound to the ordinals at load time, and Wine's own rundll32 calling the library."""
+clients bound at load time by ordinal and by name, and Wine's own rundll32 calling the library."""
 
 import os
 import unittest
 
 import pefile
 
-from support import (BANNER, ENUMERATE_AND_OPEN, PROMPT, UNDERLINE, console_pattern, files_in,
-                     run_detached, run_to_end, scratch)
+from support import (ARCH, BANNER, BUILD, ENUMERATE_AND_OPEN, PROMPT, UNDERLINE, console_pattern,
+                     files_in, run_detached, run_to_end, scratch)
 
-BUILD = os.environ.get("MIRDU_BUILD") or os.path.join(
-    os.path.dirname(os.path.abspath(__file__)), "..", "..", "build", "win64")
+# Wine's rundll32 of the lane's machine type: the 32-bit one loads the i686 DLL.
+RUNDLL32 = r"C:\windows\syswow64\rundll32.exe" if ARCH == "win32" else "rundll32.exe"
 
 ORDINALS = {
     "ExpFn0000": 2854, "KVTClose": 2855, "KVTFindClose": 2856, "KVTFindFirst": 2857,
@@ -46,18 +46,26 @@ class LookUp(unittest.TestCase):
 
 
 class Clients(unittest.TestCase):
-    def test_client_bound_at_load_time_by_ordinal(self):
-        program = "mirdu-bound-client.exe"
-        # The client really imports by ordinal only: no name of the library is in it.
+    def test_clients_bound_at_load_time(self):
+        # One client imports by ordinal only; the other links the import library that the
+        # build makes and the release ships, so it imports by name.
+        calls = ["KVTFindFirst", "KVTFindNext", "KVTFindClose", "KVTOpen", "KVTWrite", "KVTGo",
+                 "KVTClose"]
+        for program, imported in (
+                ("mirdu-bound-client.exe", [(None, ORDINALS[n]) for n in calls]),
+                ("mirdu-linked-client.exe", [(n.encode(), None) for n in calls])):
+            with self.subTest(program=program):
+                self.check_bound_client(program, imported)
+
+    def check_bound_client(self, program, imported):
         pe = pefile.PE(os.path.join(BUILD, program), fast_load=True)
         pe.parse_data_directories(
             directories=[pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_IMPORT"]])
         imports = [entry for entry in pe.DIRECTORY_ENTRY_IMPORT
                    if entry.dll.decode().lower() == "mirdu.dll"]
         self.assertEqual(len(imports), 1)
-        self.assertEqual(sorted((i.name, i.ordinal) for i in imports[0].imports), sorted(
-            (None, ORDINALS[n]) for n in ["KVTFindFirst", "KVTFindNext", "KVTFindClose",
-                                          "KVTOpen", "KVTWrite", "KVTGo", "KVTClose"]))
+        self.assertEqual(sorted((i.name or b"", i.ordinal or 0) for i in imports[0].imports),
+                         sorted((name or b"", ordinal or 0) for name, ordinal in imported))
 
         captures = scratch("bound-captures")
         console, _, status = run_to_end([], captures=captures, name="bound", program=program,
@@ -79,7 +87,7 @@ class Clients(unittest.TestCase):
         for entry in ["KVTGo", "#2861"]:
             with self.subTest(entry=entry):
                 console, _, status = run_to_end(["mirdu.dll," + entry], name="rundll32",
-                                                program="rundll32.exe", out=False)
+                                                program=RUNDLL32, out=False)
                 self.assertEqual(console, BANNER + UNDERLINE + "KVTGo\n" + PROMPT)
                 self.assertEqual(status, 0)
 

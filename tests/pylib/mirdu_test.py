@@ -1,11 +1,15 @@
-"""Shared pieces of the Python test suites: running programs of this build under 64-bit Wine
-(in a pseudo-terminal, or with no terminal at all), reading their results, normalising the
-console output, capture folders, and the test pattern that the client program writes."""
+"""Shared pieces of the Python test suites: running programs of this build under Wine (in a
+pseudo-terminal, or with no terminal at all), reading their results, normalising the console
+output, capture folders, and the test pattern that the client program writes.
+
+A suite of the win32 lane on a machine that cannot run 32-bit programs ends as soon as it
+imports this module: it prints why and exits with SKIP, which CTest reports as a skip."""
 
 import os
 import re
 import shutil
 import subprocess
+import sys
 import time
 
 import pexpect
@@ -13,7 +17,16 @@ import pexpect
 SOURCE = os.environ.get("MIRDU_SOURCE") or os.path.abspath(
     os.path.join(os.path.dirname(__file__), "..", ".."))
 BUILD = os.environ.get("MIRDU_BUILD") or os.path.join(SOURCE, "build", "win64")
+ARCH = os.environ.get("MIRDU_ARCH") or os.path.basename(os.path.normpath(BUILD))
 WINE = os.path.join(SOURCE, "tools", "wine")
+SKIP = 77
+
+if ARCH == "win32":
+    _probe = subprocess.run([os.path.join(SOURCE, "tools", "probe-32bit"), "--wine"],
+                            stdout=subprocess.PIPE, encoding="utf-8")
+    if _probe.returncode != 0:
+        print("skipped: this machine cannot run the 32-bit lane: " + _probe.stdout.strip())
+        sys.exit(SKIP)
 CLIENT = "mirdu-client.exe"
 
 BANNER = "MIRDU.DLL Emulator (2000-07-09)\n"

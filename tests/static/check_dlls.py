@@ -1,6 +1,7 @@
 #!/usr/bin/python3
 """Static check of both builds of mirdu.dll: machine, export table, imports and size.
 
+    check_dlls.py win32|win64 DLL     one DLL of the given build (what each test lane runs)
     check_dlls.py [WIN32_DLL [WIN64_DLL]]
 
 Without arguments the paths come from MIRDU_WIN32_DLL and MIRDU_WIN64_DLL, or else from
@@ -129,8 +130,11 @@ def main(argv):
         "win32": os.environ.get("MIRDU_WIN32_DLL", os.path.join(root, "build", "win32", "mirdu.dll")),
         "win64": os.environ.get("MIRDU_WIN64_DLL", os.path.join(root, "build", "win64", "mirdu.dll")),
     }
-    for kind, path in zip(("win32", "win64"), argv[1:]):
-        paths[kind] = path
+    if len(argv) == 3 and argv[1] in MACHINES:
+        paths = {argv[1]: argv[2]}
+    else:
+        for kind, path in zip(("win32", "win64"), argv[1:]):
+            paths[kind] = path
 
     failed = False
     for kind, path in paths.items():
