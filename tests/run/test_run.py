@@ -12,12 +12,11 @@ import time
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "pylib"))
-from mirdu_test import (BANNER, BUILD, CLIENT, DRIVE_F, PROMPT, SOURCE,  # noqa: E402
-                        TIMEOUT, UNDERLINE, pattern, results, scratch)
+from mirdu_test import (ARCH, BANNER, BUILD, CLIENT, DRIVE_F, PROMPT,  # noqa: E402
+                        SOURCE, TIMEOUT, UNDERLINE, pattern, results, scratch)
 
 RUNNER = os.path.join(SOURCE, "tools", "mirdu-run")
 PREFIX = os.path.dirname(os.path.dirname(DRIVE_F))
-ARCH = os.environ.get("MIRDU_ARCH") or os.path.basename(BUILD)
 OTHER_DLL = os.path.join(SOURCE, "build", "win64" if ARCH == "win32" else "win32", "mirdu.dll")
 SYSTEM = os.path.join(PREFIX, "drive_c", "windows", "syswow64" if ARCH == "win32" else "system32")
 NAME = "kvtlane.dll"
@@ -69,11 +68,6 @@ def run_processes(marker):
 class RunTool(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        if ARCH == "win32":
-            probe = subprocess.run([os.path.join(SOURCE, "tools", "probe-32bit"), "--wine"],
-                                   stdout=subprocess.PIPE, encoding="utf-8", timeout=TIMEOUT)
-            if probe.returncode:
-                raise unittest.SkipTest(probe.stdout.strip())
         cls.saved_f = os.readlink(DRIVE_F) if os.path.islink(DRIVE_F) else None
 
     @classmethod
