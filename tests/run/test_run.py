@@ -1,0 +1,185 @@
+"""mirdu-run as CI runs it: the lane's test client, standard input /dev/null, output to files,
+no controlling terminal. The checks read what is left afterwards: the log, the captures, the
+exit status and summary line, the program's folder, the prefix's system folder and drive F:."""
+
+import os
+import re
+import shutil
+import signal
+import subprocess
+import sys
+import time
+import unittest
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "pylib"))
+from mirdu_test import (ARCH, BANNER, BUILD, CLIENT, DRIVE_F, PROMPT,  # noqa: E402
+                        SOURCE, TIMEOUT, UNDERLINE, pattern, results, scratch)
+
+RUNNER = os.path.join(SOURCE, "tools", "mirdu-run")
+PREFIX = os.path.dirname(os.path.dirname(DRIVE_F))
+OTHER_DLL = os.path.join(SOURCE, "build", "win64" if ARCH == "win32" else "win32", "mirdu.dll")
+SYSTEM = os.path.join(PREFIX, "drive_c", "windows", "syswow64" if ARCH == "win32" else "system32")
+NAME = "kvtlane.dll"
+WRITE = "KVTWrite,0,buf:16:1,4096,16"
+WRITE_LINE = r"KVTWrite : buf = [0-9A-F]{8}, addr = 00001000, len = 00000010\n"
+
+
+def drive_f():
+    """Drive F: of the prefix: a link and its target, a folder (inode, files) or nothing."""
+    if os.path.islink(DRIVE_F):
+        return ("link", os.readlink(DRIVE_F))
+    if os.path.isdir(DRIVE_F):
+        return ("folder", os.stat(DRIVE_F).st_ino, sorted(os.listdir(DRIVE_F)))
+    return ("nothing", os.path.lexists(DRIVE_F))
+
+
+def set_drive_f(kind, target=None):
+    if os.path.isdir(DRIVE_F) and not os.path.islink(DRIVE_F):
+        shutil.rmtree(DRIVE_F)
+    elif os.path.lexists(DRIVE_F):
+        os.unlink(DRIVE_F)
+    if kind == "link":
+        os.symlink(target, DRIVE_F)
+    elif kind == "folder":
+        os.mkdir(DRIVE_F)
+        open(os.path.join(DRIVE_F, "keep.txt"), "w").close()
+
+
+def read(path):
+    try:
+        with open(path) as f:
+            return f.read()
+    except FileNotFoundError:
+        return ""
+
+
+def run_processes(marker):
+    """Processes whose command line holds marker (a step that only the run's client has)."""
+    found = []
+    for pid in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            with open("/proc/%s/cmdline" % pid, "rb") as f:
+                found += [pid] if marker.encode() in f.read() else []
+        except OSError:
+            pass
+    return found
+
+
+class RunTool(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.saved_f = os.readlink(DRIVE_F) if os.path.islink(DRIVE_F) else None
+
+    @classmethod
+    def tearDownClass(cls):
+        set_drive_f("link" if cls.saved_f else "nothing", cls.saved_f)
+
+    def start(self, name, options, steps, drive="link", extra=None, out=True):
+        """Starts mirdu-run on a copy of the client alone in a folder. extra: a file to make
+        first (a path in the test's folder, or absolute) that holds something else than a DLL.
+        Without out the client prints its results on the console."""
+        self.folder = scratch("run-" + name)
+        self.program = os.path.join(self.folder, "program")
+        os.mkdir(self.program)
+        shutil.copy(os.path.join(BUILD, CLIENT), self.program)
+        self.extra = extra and os.path.join(self.folder, extra)
+        if self.extra:
+            with open(self.extra, "w") as f:
+                f.write("not mirdu")
+        set_drive_f(drive, self.folder)
+        self.before = (drive_f(), sorted(os.listdir(self.program)),
+                       os.path.lexists(os.path.join(SYSTEM, NAME)))
+        self.captures, self.log, self.out, stdout = (
+            os.path.join(self.folder, n) for n in ("f", "console.log", "out.txt", "stdout.txt"))
+        command = [RUNNER, "--prefix", PREFIX, "--captures", self.captures, "--log", self.log]
+        self.marker = "run-%s-%d" % (name, os.getpid())
+        command += options + ["--", os.path.join(self.program, CLIENT)]
+        command += (["--out", self.out] if out else []) + ["mark:" + self.marker] + steps
+        with open(stdout, "wb") as f:
+            self.runner = subprocess.Popen(command, stdin=subprocess.DEVNULL, stdout=f,
+                                           stderr=subprocess.PIPE, start_new_session=True)
+        self.addCleanup(self.runner.kill)
+        self.stdout = stdout
+
+    def finish(self):
+        """Waits for mirdu-run; checks that the run left the prefix and the program's folder
+        as they were and no process of its own. Returns (exit status, standard error)."""
+        errors = self.runner.communicate(timeout=TIMEOUT)[1].decode()
+        self.assertEqual((drive_f(), sorted(os.listdir(self.program)),
+                          os.path.lexists(os.path.join(SYSTEM, NAME))), self.before, errors)
+        deadline = time.monotonic() + 5
+        while run_processes(self.marker) and time.monotonic() < deadline:
+            time.sleep(0.1)
+        self.assertEqual(run_processes(self.marker), [])
+        return self.runner.returncode, errors
+
+    def console(self):
+        log = read(self.log)
+        self.assertEqual(read(self.stdout), log)   # the same plain lines, as they came
+        return log
+
+    def test_runs_the_program_with_the_library_under_its_name(self):
+        # The client's own status passes through: it ends with 2 on a load that fails.
+        for drive, last, status in [("link", [], 0), ("folder", ["load:absent.dll"], 2)]:
+            with self.subTest(drive=drive):
+                self.start("as-" + drive, ["--as", NAME],
+                           ["load:" + NAME, "KVTGo", WRITE, "unload"] + last, drive)
+                code, errors = self.finish()
+                self.assertEqual(code, status, errors)
+                self.assertRegex(self.console(), "^%s%s%s$" % (
+                    re.escape(BANNER + UNDERLINE + "KVTGo\n"), WRITE_LINE, re.escape(PROMPT)))
+                self.assertEqual(results(self.out)[:5], [
+                    self.marker, "load ok", "KVTGo = 00000001", "KVTWrite = 00000010",
+                    "unload done"])
+                with open(os.path.join(self.captures, "0000-kvtwrite-00001000.bin"), "rb") as f:
+                    self.assertEqual(f.read(), pattern(16, 1))
+                self.assertEqual(os.listdir(self.captures), ["0000-kvtwrite-00001000.bin"])
+                self.assertEqual(errors, "mirdu-run: 2 calls logged, 1 capture file written "
+                                 "(16 bytes), exit status %d, log %s\n" % (status, self.log))
+
+    def test_refuses_before_anything_runs(self):
+        system_file = os.path.join(SYSTEM, NAME)
+        cases = [("program-folder", ["--as", NAME], "program/KVTLANE.DLL"),
+                 ("program-folder-mirdu", [], "program/mirdu.dll"),
+                 ("system-folder", ["--as", NAME], system_file),
+                 ("wrong-dll", ["--dll", OTHER_DLL], None)]
+        for name, options, extra in cases:
+            with self.subTest(name):
+                if name == "wrong-dll" and not os.path.exists(OTHER_DLL):
+                    self.skipTest("no " + OTHER_DLL)
+                if extra == system_file:
+                    self.addCleanup(os.unlink, system_file)
+                self.start(name, options, ["load:" + NAME], extra=extra)
+                code, errors = self.finish()
+                self.assertEqual(code, 125, errors)
+                self.assertFalse(os.path.exists(self.out), "the program ran")
+                if self.extra:
+                    self.assertIn(self.extra, errors)
+                    self.assertEqual(read(self.extra), "not mirdu")
+                else:
+                    self.assertRegex(errors, r"is a (32|64)-bit DLL but .* is a (64|32)-bit")
+
+    def test_timeout_and_signals_end_the_run_and_the_log_keeps_what_it_showed(self):
+        for how, options, status, ended in [
+                ("timeout", ["--timeout", "8"], 124, "timed out after 8 s"),
+                ("SIGTERM", [], 143, "stopped by SIGTERM"),
+                ("SIGINT", [], 130, "stopped by SIGINT")]:
+            with self.subTest(how):
+                self.start(how, ["--as", NAME] + options,
+                           ["load:" + NAME, "KVTGo", "sleep:600000", "unload"], "nothing",
+                           out=False)
+                # The client's own lines: Wine draws their spaces with cursor moves.
+                shown = BANNER + UNDERLINE + "load ok\nKVTGo\nKVTGo = 00000001\n"
+                if how != "timeout":
+                    deadline = time.monotonic() + TIMEOUT
+                    while shown not in read(self.log) and time.monotonic() < deadline:
+                        time.sleep(0.1)
+                    self.runner.send_signal(getattr(signal, how))
+                code, errors = self.finish()
+                self.assertEqual(code, status, errors)
+                self.assertEqual(self.console(), self.marker + "\n" + shown)
+                self.assertIn(", %s (exit status %d)," % (ended, status), errors)
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
