@@ -29,9 +29,13 @@ Failure ConsoleScreen::Open()
         return ConsoleFailure(L"opening the screen buffer");
     savedSize_ = info.dwSize;
     COORD size = {std::max(info.dwSize.X, (SHORT)kColumns), std::max(info.dwSize.Y, (SHORT)kRows)};
+    // A console that keeps its buffer at the window's size refuses: the reading then works
+    // in what there is, and reports lines lost should the output outrun it.
     if ((size.X != info.dwSize.X || size.Y != info.dwSize.Y) &&
         !SetConsoleScreenBufferSize(out_.get(), size))
-        return ConsoleFailure(L"making the screen buffer 1024 columns wide and 9999 rows tall");
+        size = info.dwSize;
+    if (size.X < 2 * kMarkerLength || size.Y < 2)
+        return Fail(kExitRunner, L"the console's screen buffer is too small to read from");
     restored_ = false;
     width_ = size.X;
     height_ = size.Y;

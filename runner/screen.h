@@ -19,8 +19,9 @@
 
 class ConsoleScreen {
 public:
-    // The columns and rows the buffer is made to have at least: wide, so that no line wraps,
-    // and tall, so that much output can come between two reads.
+    // The columns and rows the buffer is made to have at least: wide enough that no line of
+    // the library wraps, tall enough for much output between two reads. No more: Wine's
+    // console moves the whole buffer for every line once it is full.
     enum : SHORT { kColumns = 256, kRows = 1000 };
 
     ConsoleScreen() = default;
