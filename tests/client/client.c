@@ -22,6 +22,7 @@
  *                        module base) or "resolve NAME none"
  *   exit                 end the process with ExitProcess, the library still loaded
  *   mark:TEXT            write TEXT to the result file
+ *   repeat:N:STEP        run STEP N times, writing only "repeat N done" (long runs of lines)
  *   stack:OFFSET         i686 only: make later calls with the stack pointer at OFFSET modulo
  *                        16 (4, 8 or 12: aligned to 4 bytes only, as code from compilers that
  *                        keep just what the 32-bit convention guarantees calls); default 0
@@ -43,6 +44,7 @@ typedef intptr_t(__cdecl *AnyCall)(intptr_t, intptr_t, intptr_t, intptr_t, intpt
 
 static FILE *out;
 static HMODULE library;
+static int quiet; /* inside a repeat: results are not written, errors are */
 
 #if defined(__i386__)
 /* Calls proc with six arguments and the stack pointer at offset modulo 16 at the call, and
@@ -84,6 +86,8 @@ static uint32_t stackOffset;
 
 static void Report(const char *format, ...)
 {
+    if (quiet)
+        return;
     va_list args;
     va_start(args, format);
     vfprintf(out, format, args);
@@ -94,6 +98,7 @@ static void Report(const char *format, ...)
 
 static void Fail(const char *step, const char *why)
 {
+    quiet = 0;
     Report("%s error %s (%lu)", step, why, GetLastError());
     exit(2);
 }
@@ -316,6 +321,57 @@ static void Resolve(const char *item)
         Report("resolve %s none", item);
 }
 
+static void RunStep(const char *step)
+{
+    if (strncmp(step, "load", 4) == 0 && (step[4] == 0 || step[4] == ':')) {
+        library = LoadLibraryA(step[4] ? step + 5 : "mirdu.dll");
+        if (!library)
+            Fail("load", "LoadLibraryA failed");
+        Report("load ok");
+    } else if (strcmp(step, "unload") == 0) {
+        FreeLibrary(library);
+        library = NULL;
+        Report("unload done");
+    } else if (strncmp(step, "sleep:", 6) == 0) {
+        Sleep(strtoul(step + 6, NULL, 0));
+    } else if (strncmp(step, "peek:", 5) == 0) {
+        PeekForInput(strtoul(step + 5, NULL, 0));
+    } else if (strcmp(step, "queuekey") == 0) {
+        QueueKey();
+    } else if (strncmp(step, "keys:", 5) == 0) {
+        ReadKeys(strtoul(step + 5, NULL, 0));
+    } else if (strcmp(step, "thread") == 0) {
+        StartAndJoinThread();
+    } else if (strncmp(step, "resolve:", 8) == 0) {
+        Resolve(step + 8);
+    } else if (strcmp(step, "exit") == 0) {
+        Report("exit");
+        ExitProcess(0);
+    } else if (strncmp(step, "mark:", 5) == 0) {
+        Report("%s", step + 5);
+    } else if (strncmp(step, "stack:", 6) == 0) {
+#if defined(__i386__)
+        stackOffset = strtoul(step + 6, NULL, 0);
+        if (stackOffset % 4 || stackOffset >= 16)
+            Fail("stack", "offset must be 0, 4, 8 or 12");
+#else
+        Fail("stack", "only the i686 build calls at other stack offsets");
+#endif
+    } else if (strncmp(step, "repeat:", 7) == 0) {
+        char *rest;
+        unsigned long count = strtoul(step + 7, &rest, 10);
+        if (*rest != ':')
+            Fail("repeat", "wants repeat:N:STEP");
+        quiet = 1;
+        for (unsigned long n = 0; n < count; n++)
+            RunStep(rest + 1);
+        quiet = 0;
+        Report("repeat %lu done", count);
+    } else {
+        RunCall(step);
+    }
+}
+
 int main(int argc, char **argv)
 {
     int first = 1;
@@ -327,46 +383,8 @@ int main(int argc, char **argv)
         first = 3;
     }
 
-    for (int i = first; i < argc; i++) {
-        const char *step = argv[i];
-        if (strncmp(step, "load", 4) == 0 && (step[4] == 0 || step[4] == ':')) {
-            library = LoadLibraryA(step[4] ? step + 5 : "mirdu.dll");
-            if (!library)
-                Fail("load", "LoadLibraryA failed");
-            Report("load ok");
-        } else if (strcmp(step, "unload") == 0) {
-            FreeLibrary(library);
-            library = NULL;
-            Report("unload done");
-        } else if (strncmp(step, "sleep:", 6) == 0) {
-            Sleep(strtoul(step + 6, NULL, 0));
-        } else if (strncmp(step, "peek:", 5) == 0) {
-            PeekForInput(strtoul(step + 5, NULL, 0));
-        } else if (strcmp(step, "queuekey") == 0) {
-            QueueKey();
-        } else if (strncmp(step, "keys:", 5) == 0) {
-            ReadKeys(strtoul(step + 5, NULL, 0));
-        } else if (strcmp(step, "thread") == 0) {
-            StartAndJoinThread();
-        } else if (strncmp(step, "resolve:", 8) == 0) {
-            Resolve(step + 8);
-        } else if (strcmp(step, "exit") == 0) {
-            Report("exit");
-            ExitProcess(0);
-        } else if (strncmp(step, "mark:", 5) == 0) {
-            Report("%s", step + 5);
-        } else if (strncmp(step, "stack:", 6) == 0) {
-#if defined(__i386__)
-            stackOffset = strtoul(step + 6, NULL, 0);
-            if (stackOffset % 4 || stackOffset >= 16)
-                Fail("stack", "offset must be 0, 4, 8 or 12");
-#else
-            Fail("stack", "only the i686 build calls at other stack offsets");
-#endif
-        } else {
-            RunCall(step);
-        }
-    }
+    for (int i = first; i < argc; i++)
+        RunStep(argv[i]);
     Report("done");
     return 0;
 }

@@ -1,8 +1,11 @@
 """mirdu-run as CI runs it: the lane's test client, standard input /dev/null, output to files,
 no controlling terminal. The checks read what is left afterwards: the log, the captures, the
-exit status and summary line, the program's folder, the prefix's system folder and drive F:."""
+exit status and summary line, the program's folder, the prefix's system folder and drive F:.
+mirdu-run.exe, the Windows runner of the lane, runs under Wine with only its standard input
+on a pseudo-terminal (Wine gives a console to a program started from one)."""
 
 import os
+import pexpect
 import re
 import shutil
 import signal
@@ -13,7 +16,7 @@ import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "pylib"))
 from mirdu_test import (ARCH, BANNER, BUILD, CLIENT, DRIVE_F, PROMPT,  # noqa: E402
-                        SOURCE, TIMEOUT, UNDERLINE, pattern, results, scratch)
+                        SOURCE, TIMEOUT, UNDERLINE, WINE, pattern, results, scratch)
 
 RUNNER = os.path.join(SOURCE, "tools", "mirdu-run")
 PREFIX = os.path.dirname(os.path.dirname(DRIVE_F))
@@ -179,6 +182,102 @@ class RunTool(unittest.TestCase):
                 self.assertEqual(code, status, errors)
                 self.assertEqual(self.console(), self.marker + "\n" + shown)
                 self.assertIn(", %s (exit status %d)," % (ended, status), errors)
+
+
+class WindowsRunTool(unittest.TestCase):
+    """mirdu-run.exe: drive F: is the prefix's link (Wine's file access does not follow a
+    mapping made with DefineDosDevice), so the runs go without --captures."""
+
+    setUpClass, tearDownClass = RunTool.setUpClass, RunTool.tearDownClass
+
+    def start(self, name, options, steps, drive="link", extra=None):
+        self.folder = scratch("exe-" + name)
+        self.program = os.path.join(self.folder, "program")
+        os.mkdir(self.program)
+        shutil.copy(os.path.join(BUILD, CLIENT), self.program)
+        if extra:
+            with open(os.path.join(self.folder, extra), "w") as f:
+                f.write("not mirdu")
+        self.before = sorted(os.listdir(self.program))
+        set_drive_f(drive, os.path.join(self.folder, "f"))
+        if drive == "link":
+            os.mkdir(os.path.join(self.folder, "f"))
+        self.log, self.out, self.stdout, self.stderr = (
+            os.path.join(self.folder, n) for n in ("console.log", "out.txt", "stdout.txt",
+                                                   "stderr.txt"))
+        self.marker = "exe-%s-%d" % (name, os.getpid())
+        command = [WINE, os.path.join(BUILD, "mirdu-run.exe"), "--log", self.log] + options
+        command += ["--", os.path.join(self.program, CLIENT), "--out", self.out,
+                    "mark:" + self.marker] + steps
+        self.runner = pexpect.spawn("/bin/sh", ["-c", 'exec "$0" "$@" >"%s" 2>"%s"' % (
+            self.stdout, self.stderr)] + command, env=dict(os.environ, DISPLAY=""),
+            timeout=TIMEOUT)
+        self.addCleanup(self.runner.close, force=True)
+
+    def finish(self):
+        self.runner.expect(pexpect.EOF, timeout=2 * TIMEOUT)
+        self.runner.close()
+        self.assertEqual(sorted(os.listdir(self.program)), self.before)
+        self.assertEqual(run_processes(self.marker), [])
+        return self.runner.exitstatus, read(self.stderr)
+
+    def console(self):
+        log = read(self.log)
+        self.assertEqual(read(self.stdout), log)
+        return log
+
+    def test_runs_the_program_unattended_under_another_name(self):
+        for last, status in [([], 0), (["load:absent.dll"], 2)]:
+            with self.subTest(status=status):
+                self.start("as-%d" % status, ["--as", NAME],
+                           ["load:" + NAME, "KVTGo", WRITE, "unload"] + last)
+                code, errors = self.finish()
+                self.assertEqual(code, status, errors)
+                self.assertRegex(self.console(), "^%s%s%s$" % (
+                    re.escape(BANNER + UNDERLINE + "KVTGo\n"), WRITE_LINE, re.escape(PROMPT)))
+                self.assertEqual(results(self.out)[:5], [
+                    self.marker, "load ok", "KVTGo = 00000001", "KVTWrite = 00000010",
+                    "unload done"])
+                with open(os.path.join(self.folder, "f", "0000-kvtwrite-00001000.bin"), "rb") as f:
+                    self.assertEqual(f.read(), pattern(16, 1))
+                self.assertEqual(errors, "mirdu-run: 2 calls logged, 1 capture file written "
+                                 "(16 bytes), exit status %d, log Z:%s\n"
+                                 % (status, self.log.replace("/", "\\")))
+
+    def test_more_lines_than_the_console_holds_come_once_each_in_order(self):
+        # The ids count up and wrap at 255: a line lost or doubled breaks the sequence.
+        self.start("50000", [], ["load", "repeat:50000:KVTFindNext,0,entry", "unload"])
+        code, errors = self.finish()
+        self.assertEqual(code, 0, errors)
+        lines = self.console().split("\n")
+        self.assertEqual(lines[2:-3], ["KVTFindNext : host = 0, id = %d" % (n % 256)
+                                       for n in range(50000)])
+        self.assertIn("mirdu-run: 50000 calls logged, 0 capture files written", errors)
+
+    def test_refuses_before_anything_runs(self):
+        taken = r"drive F: is taken \(.*\): --captures maps F: only when it is free"
+        cases = [("program-folder", ["--as", NAME], "program/KVTLANE.DLL", "link",
+                  r"program\\KVTLANE.DLL would be loaded instead of .*program's folder"),
+                 ("wrong-dll", ["--dll", OTHER_DLL], None, "link",
+                  r"is a (32|64)-bit DLL but .* is a (64|32)-bit program"),
+                 ("f-taken", ["--captures", "captures"], None, "link", taken),
+                 ("no-f", [], None, "nothing", r"no drive F: .*subst F: C:\\captures")]
+        for name, options, extra, drive, message in cases:
+            with self.subTest(name):
+                if name == "wrong-dll" and not os.path.exists(OTHER_DLL):
+                    self.skipTest("no " + OTHER_DLL)
+                self.start(name, options, ["load:" + NAME], drive, extra)
+                code, errors = self.finish()
+                self.assertEqual(code, 125, errors)
+                self.assertRegex(errors, "^mirdu-run: .*" + message)
+                self.assertFalse(os.path.exists(self.out), "the program ran")
+
+    def test_timeout_ends_the_program_and_all_it_started(self):
+        self.start("timeout", ["--timeout", "8"], ["load", "KVTGo", "sleep:600000", "unload"])
+        code, errors = self.finish()
+        self.assertEqual(code, 124, errors)
+        self.assertEqual(self.console(), BANNER + UNDERLINE + "KVTGo\n")
+        self.assertIn(", timed out after 8 s (exit status 124), log ", errors)
 
 
 if __name__ == "__main__":

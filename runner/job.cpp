@@ -1,0 +1,125 @@
+#include "runner/job.h"
+
+#include <atomic>
+
+namespace {
+
+// Quoted so that the program's runtime splits it back into the same arguments.
+std::wstring Quote(const std::wstring &arg)
+{
+    if (!arg.empty() && arg.find_first_of(L" \t\n\v\"") == std::wstring::npos)
+        return arg;
+    std::wstring quoted = L"\"";
+    size_t backslashes = 0;
+    for (wchar_t c : arg) {
+        if (c == L'\\') {
+            backslashes++;
+            continue;
+        }
+        quoted.append(c == L'"' ? 2 * backslashes + 1 : backslashes, L'\\');
+        backslashes = 0;
+        quoted += c;
+    }
+    quoted.append(2 * backslashes, L'\\');
+    return quoted + L"\"";
+}
+
+std::atomic<HANDLE> g_job{NULL};
+std::atomic<HANDLE> g_stopped{NULL};
+std::atomic<int> g_stopStatus{0};
+HANDLE g_cleanedUp = CreateEventW(NULL, TRUE, FALSE, NULL);
+
+BOOL WINAPI OnConsoleControl(DWORD event)
+{
+    bool key = event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT;
+    int status = key ? kExitInterrupted : kExitConsoleClosed;
+    int none = 0;
+    g_stopStatus.compare_exchange_strong(none, status);
+    if (HANDLE job = g_job.load())
+        TerminateJobObject(job, status);
+    if (HANDLE stopped = g_stopped.load())
+        SetEvent(stopped);
+    // After a close, logoff or shutdown event the system ends the process once this returns:
+    // first the run puts drive F: back and takes its DLL away.
+    if (!key)
+        WaitForSingleObject(g_cleanedUp, 4000);
+    return TRUE;
+}
+
+} // namespace
+
+Failure ChildJob::Start(const std::wstring &program, const std::vector<std::wstring> &args,
+                        HANDLE input, HANDLE output)
+{
+    job_.reset(CreateJobObjectW(NULL, NULL));
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+    if (!job_.valid() || !SetInformationJobObject(job_.get(), JobObjectExtendedLimitInformation,
+                                                  &limits, sizeof limits))
+        return Fail(kExitRunner, L"cannot make a job object: " + SystemMessage(GetLastError()));
+    std::wstring commandLine = Quote(program);
+    for (const std::wstring &arg : args)
+        commandLine += L" " + Quote(arg);
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = input;
+    startup.hStdOutput = output;
+    startup.hStdError = output;
+    PROCESS_INFORMATION started = {};
+    if (!CreateProcessW(program.c_str(), &commandLine[0], NULL, NULL, TRUE, CREATE_SUSPENDED, NULL,
+                        NULL, &startup, &started)) {
+        DWORD error = GetLastError();
+        int status = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND
+                         ? kExitMissing
+                         : error == ERROR_BAD_EXE_FORMAT || error == ERROR_EXE_MACHINE_TYPE_MISMATCH
+                               ? kExitNotWindows
+                               : kExitRunner;
+        return Fail(status, L"cannot start " + program + L": " + SystemMessage(error));
+    }
+    process_.reset(started.hProcess);
+    UniqueHandle thread(started.hThread);
+    if (!AssignProcessToJobObject(job_.get(), process_.get())) {
+        DWORD error = GetLastError();
+        TerminateProcess(process_.get(), kExitRunner);
+        return Fail(kExitRunner, L"cannot put the program into a job object: " +
+                                     SystemMessage(error));
+    }
+    g_job = job_.get();
+    ResumeThread(thread.get());
+    return {};
+}
+
+DWORD ChildJob::ExitCode() const
+{
+    DWORD code = kExitRunner;
+    GetExitCodeProcess(process_.get(), &code);
+    return code;
+}
+
+void ChildJob::EndAll(UINT status)
+{
+    if (!job_.valid())
+        return;
+    TerminateJobObject(job_.get(), status);
+    for (int waited = 0; waited < 200; waited++) {
+        JOBOBJECT_BASIC_ACCOUNTING_INFORMATION accounting = {};
+        if (!QueryInformationJobObject(job_.get(), JobObjectBasicAccountingInformation,
+                                       &accounting, sizeof accounting, NULL) ||
+            accounting.ActiveProcesses == 0)
+            break;
+        Sleep(50);
+    }
+    g_job = NULL;
+    job_.reset();
+}
+
+void WatchConsoleControl(HANDLE stopped)
+{
+    g_stopped = stopped;
+    SetConsoleCtrlHandler(OnConsoleControl, TRUE);
+}
+
+int StopStatus() { return g_stopStatus.load(); }
+
+void CleanedUp() { SetEvent(g_cleanedUp); }

@@ -1,0 +1,120 @@
+// Parses options as the Linux runner's argparse does: options first, "--" or the program's
+// name ends them, and everything after the program goes to it as it stands.
+#include "runner/options.h"
+
+#include <cwchar>
+#include <cwctype>
+
+#include "runner/report.h"
+
+namespace {
+
+const wchar_t kUsage[] = L"usage: mirdu-run [OPTIONS] [--] PROGRAM.exe [ARGS...]\n";
+
+const wchar_t kHelp[] =
+    L"\n"
+    L"Runs PROGRAM with ARGS and mirdu.dll in this console (or a hidden one when there is\n"
+    L"none), reads the library's lines from the console and answers its closing prompt with\n"
+    L"one key (--interactive leaves it to your keyboard). The lines go to standard output\n"
+    L"when that is not the console; --log FILE keeps them as plain lines. The DLL is put\n"
+    L"under its name in a folder of the run, first on the program's PATH; nothing is\n"
+    L"written into the program's folder.\n"
+    L"\n"
+    L"options:\n"
+    L"  --captures DIR     map drive F: to DIR for the run (F: must be free); without it,\n"
+    L"                     F: must exist (subst F: C:\\captures)\n"
+    L"  --log FILE         also write the console's lines to FILE\n"
+    L"  --dll PATH         the mirdu.dll to use (default: the one beside mirdu-run.exe)\n"
+    L"  --as NAME.dll      the name the program loads the library by (default mirdu.dll)\n"
+    L"  --timeout SECONDS  end the program and all it started after that long (status 124)\n"
+    L"  --interactive      leave the closing prompt to the keyboard\n"
+    L"  --prefix DIR       a Wine prefix for the Linux runner; ignored here\n"
+    L"\n"
+    L"exit status: the program's own; 124 after --timeout; 125 when mirdu-run refuses or\n"
+    L"fails; 126 when PROGRAM is not a Windows program; 127 when there is no PROGRAM; 2 for\n"
+    L"bad options; 130 after Ctrl+C, 129 when the console was closed. A line on standard\n"
+    L"error tells calls logged, capture files written, the exit status and the log's path.\n";
+
+ParseResult Bad(const std::wstring &message)
+{
+    WriteError(kUsage);
+    WriteError(L"mirdu-run: error: " + message + L"\n");
+    return kBadOptions;
+}
+
+// A file name that ends in .dll and names no folder: what LoadLibrary is given.
+bool IsDllName(const std::wstring &name)
+{
+    if (name.size() < 5 || name[0] == L'.' || name.find_first_of(L"\\/:*?\"<>|") != name.npos)
+        return false;
+    std::wstring end = name.substr(name.size() - 4);
+    for (wchar_t &c : end)
+        c = std::towlower(c);
+    return end == L".dll";
+}
+
+bool ParseSeconds(const std::wstring &text, double &seconds)
+{
+    wchar_t *end = nullptr;
+    seconds = std::wcstod(text.c_str(), &end);
+    return !text.empty() && *end == 0 && seconds > 0 && seconds < 1e9;
+}
+
+} // namespace
+
+ParseResult ParseOptions(int argc, wchar_t **argv, Options &options)
+{
+    std::wstring prefixIgnored;
+    const struct {
+        const wchar_t *flag;
+        std::wstring *value;
+    } valued[] = {{L"--captures", &options.captures}, {L"--log", &options.log},
+                  {L"--dll", &options.dll},           {L"--as", &options.name},
+                  {L"--prefix", &prefixIgnored}};
+    std::wstring timeout;
+    int i = 1;
+    for (; i < argc; i++) {
+        std::wstring arg = argv[i];
+        if (arg == L"--") {
+            i++;
+            break;
+        }
+        if (arg == L"-h" || arg == L"--help") {
+            WriteOutput(std::wstring(kUsage) + kHelp);
+            return kHelpShown;
+        }
+        if (arg == L"--interactive") {
+            options.interactive = true;
+            continue;
+        }
+        if (arg.size() < 2 || arg[0] != L'-')
+            break;
+        std::wstring flag = arg.substr(0, arg.find(L'='));
+        std::wstring *value = flag == L"--timeout" ? &timeout : nullptr;
+        for (const auto &v : valued)
+            if (flag == v.flag)
+                value = v.value;
+        if (!value)
+            return Bad(L"unrecognized arguments: " + arg);
+        if (flag.size() < arg.size()) {
+            *value = arg.substr(flag.size() + 1);
+        } else if (i + 1 < argc) {
+            *value = argv[++i];
+        } else {
+            return Bad(L"argument " + flag + L": expected one argument");
+        }
+        if (flag == L"--prefix")
+            WriteError(L"mirdu-run: --prefix names a Wine prefix, for the Linux runner: "
+                       L"ignored on Windows\n");
+    }
+    if (i >= argc)
+        return Bad(L"no PROGRAM.exe to run");
+    options.program = argv[i];
+    options.args.assign(argv + i + 1, argv + argc);
+    if (!timeout.empty() && !ParseSeconds(timeout, options.timeout))
+        return Bad(L"argument --timeout: wants a number of seconds above 0, not '" + timeout +
+                   L"'");
+    if (!IsDllName(options.name))
+        return Bad(L"--as wants a file name ending in .dll, not '" + options.name + L"'");
+    return kParsed;
+}

@@ -1,0 +1,23 @@
+// The command line of mirdu-run.exe, the same as that of the Linux runner where Windows allows.
+#ifndef MIRDU_RUNNER_OPTIONS_H
+#define MIRDU_RUNNER_OPTIONS_H
+
+#include <string>
+#include <vector>
+
+struct Options {
+    std::wstring captures; // empty: F: must exist already
+    std::wstring log;
+    std::wstring dll;      // empty: the mirdu.dll beside mirdu-run.exe
+    std::wstring name = L"mirdu.dll";
+    std::wstring program;
+    std::vector<std::wstring> args;
+    double timeout = 0;    // seconds; 0: none
+    bool interactive = false;
+};
+
+enum ParseResult { kParsed, kHelpShown, kBadOptions };
+
+ParseResult ParseOptions(int argc, wchar_t **argv, Options &options);
+
+#endif

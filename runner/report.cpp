@@ -1,0 +1,103 @@
+#include "runner/report.h"
+
+namespace {
+
+std::string Utf8(const std::wstring &text)
+{
+    int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), (int)text.size(), NULL, 0, NULL, NULL);
+    std::string out(size, '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), (int)text.size(), &out[0], size, NULL, NULL);
+    return out;
+}
+
+bool WriteAll(HANDLE handle, const char *data, size_t size)
+{
+    while (size > 0) {
+        DWORD chunk = size > (1u << 20) ? (1u << 20) : (DWORD)size, written = 0;
+        if (!WriteFile(handle, data, chunk, &written, NULL) || written == 0)
+            return false;
+        data += written;
+        size -= written;
+    }
+    return true;
+}
+
+void WriteText(DWORD which, const std::wstring &text)
+{
+    HANDLE handle = GetStdHandle(which);
+    if (handle == NULL || handle == INVALID_HANDLE_VALUE)
+        return;
+    DWORD written;
+    if (IsConsole(handle)) {
+        WriteConsoleW(handle, text.data(), (DWORD)text.size(), &written, NULL);
+        return;
+    }
+    std::string bytes = Utf8(text);
+    WriteAll(handle, bytes.data(), bytes.size());
+}
+
+} // namespace
+
+bool IsConsole(HANDLE handle)
+{
+    DWORD mode;
+    return handle != NULL && handle != INVALID_HANDLE_VALUE && GetConsoleMode(handle, &mode);
+}
+
+void WriteError(const std::wstring &text) { WriteText(STD_ERROR_HANDLE, text); }
+
+void WriteOutput(const std::wstring &text) { WriteText(STD_OUTPUT_HANDLE, text); }
+
+void Say(const std::wstring &message) { WriteError(L"mirdu-run: " + message + L"\n"); }
+
+std::wstring Plural(unsigned long long count, const wchar_t *word)
+{
+    return std::to_wstring(count) + L" " + word + (count == 1 ? L"" : L"s");
+}
+
+std::wstring Widen(const std::string &text)
+{
+    int size = MultiByteToWideChar(CP_ACP, 0, text.data(), (int)text.size(), NULL, 0);
+    std::wstring out(size, L'\0');
+    MultiByteToWideChar(CP_ACP, 0, text.data(), (int)text.size(), &out[0], size);
+    return out;
+}
+
+std::wstring SystemMessage(DWORD error)
+{
+    wchar_t *text = nullptr;
+    DWORD size = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                    FORMAT_MESSAGE_IGNORE_INSERTS,
+                                NULL, error, 0, (LPWSTR)&text, 0, NULL);
+    std::wstring message = size ? std::wstring(text, size) : L"error " + std::to_wstring(error);
+    LocalFree(text);
+    while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r' ||
+                                message.back() == L'.' || message.back() == L' '))
+        message.pop_back();
+    return message + L" (error " + std::to_wstring(error) + L")";
+}
+
+Failure LineSinks::OpenLog(const std::wstring &path)
+{
+    log_.reset(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, NULL,
+                           CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL));
+    if (!log_.valid())
+        return Fail(kExitRunner, L"cannot write the log " + path + L": " +
+                                     SystemMessage(GetLastError()));
+    return {};
+}
+
+// The lines of one read go out in one write: a run that is stopped keeps what was read.
+void LineSinks::Write(const std::vector<std::string> &lines, bool lastHasLineEnd)
+{
+    if (lines.empty())
+        return;
+    std::string text;
+    for (size_t i = 0; i < lines.size(); i++)
+        text += lines[i] + (i + 1 < lines.size() || lastHasLineEnd ? "\n" : "");
+    if (log_.valid())
+        WriteAll(log_.get(), text.data(), text.size());
+    // Standard output may go away (a closed pipe): the run goes on.
+    if (echo_ && !outputGone_)
+        outputGone_ = !WriteAll(GetStdHandle(STD_OUTPUT_HANDLE), text.data(), text.size());
+}

@@ -1,0 +1,59 @@
+// What mirdu-run says (standard error) and where the console's lines go (standard output
+// unless that is the console itself, and the log).
+#ifndef MIRDU_RUNNER_REPORT_H
+#define MIRDU_RUNNER_REPORT_H
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "shell/handle.h"
+
+// Exit statuses shared with the Linux runner; bad options give 2.
+enum ExitStatus {
+    kExitBadOptions = 2,
+    kExitTimeout = 124,
+    kExitRunner = 125,
+    kExitNotWindows = 126,
+    kExitMissing = 127,
+    kExitConsoleClosed = 129,
+    kExitInterrupted = 130,
+};
+
+// A refusal or failure of the runner: its exit status and what to tell. Status 0: none.
+struct Failure {
+    int status = 0;
+    std::wstring message;
+    explicit operator bool() const { return status != 0; }
+};
+
+inline Failure Fail(int status, const std::wstring &message) { return Failure{status, message}; }
+
+void WriteError(const std::wstring &text);
+void WriteOutput(const std::wstring &text);
+// "mirdu-run: MESSAGE" on a line of standard error.
+void Say(const std::wstring &message);
+
+std::wstring Plural(unsigned long long count, const wchar_t *word);
+std::wstring Widen(const std::string &text);
+std::wstring SystemMessage(DWORD error);
+
+// Whether a standard handle is a console (then text goes to it with WriteConsoleW).
+bool IsConsole(HANDLE handle);
+
+// The sinks of the console's lines: each line goes out with "\n" as it was on the console.
+class LineSinks {
+public:
+    Failure OpenLog(const std::wstring &path);
+    // Standard output gets the lines too unless it is the console that they are read from.
+    void EchoToStandardOutput(bool echo) { echo_ = echo; }
+    void Write(const std::vector<std::string> &lines, bool lastHasLineEnd = true);
+
+private:
+    UniqueHandle log_;
+    bool echo_ = false;
+    bool outputGone_ = false;
+};
+
+#endif
