@@ -396,13 +396,12 @@ def svg_gap(y, start, end):
                      style=' font-style="italic"')], 28
 
 
-def svg_region(image, index, y):
+def svg_region(image, index, y, overlaps):
     start, end, owners = image.regions[index]
     length, height = end - start, region_height(end - start)
     scale = height / length
     out = ['<rect class="region" x="%d" y="%d" width="200" height="%d" fill="%s" stroke="%s"/>'
            % (BAR, y, height, WRITTEN, INK)]
-    overlaps = [(s, e) for _, _, s, e in image.overlaps if start <= s < end]
     for s, e in merged(overlaps):
         out.append('<rect class="overlap" x="%d" y="%.1f" width="200" height="%.1f" fill="%s"/>'
                    % (BAR, y + (s - start) * scale, max(3, (e - s) * scale), REPLACED))
@@ -421,6 +420,10 @@ def svg_region(image, index, y):
 
 def svg_document(image, source):
     body, y = [], 80
+    starts = [r[0] for r in image.regions]
+    overlaps = [[] for _ in image.regions]
+    for _, _, start, end in image.overlaps:
+        overlaps[bisect.bisect_right(starts, start) - 1].append((start, end))
     edges = [0] + [a for r in image.regions for a in r[:2]] + [ADDRESS_SPACE]
     for i in range(len(image.regions) + 1):
         if edges[2 * i] < edges[2 * i + 1]:
@@ -428,7 +431,7 @@ def svg_document(image, source):
             body += part
             y += height
         if i < len(image.regions):
-            part, height = svg_region(image, i, y)
+            part, height = svg_region(image, i, y, overlaps[i])
             body += part
             y += height
     if not image.regions:
@@ -480,7 +483,7 @@ def parse_options(argv):
                              "binary covers exactly this span")
     parser.add_argument("--fill", metavar="BYTE", default="0xFF",
                         help="the byte for unwritten addresses in a binary (default 0xFF)")
-    parser.add_argument("--max-size", metavar="SIZE", default=str(MAX_BINARY),
+    parser.add_argument("--max-size", metavar="SIZE", default="256M",
                         help="the largest binary written (bytes, or with K, M, G; default 256M)")
     parser.add_argument("--map", action="store_true", help="print the map")
     parser.add_argument("--svg", metavar="FILE", help="draw the map into FILE (SVG)")
@@ -549,6 +552,8 @@ def main(argv=None):
     except ImageError as error:
         note(str(error))
         return 1
+    except KeyboardInterrupt:
+        return 130
     return 0
 
 
