@@ -36,7 +36,7 @@ soak: build
 	done; tools/wine-server stop; exit $$status
 
 # The release package: dist/mirdu-VERSION-win32.zip (i686 DLL, user guide, header, .def, import
-# library, mirdu-run, mirdu-run.exe, SHA256SUMS).
+# library, mirdu-run, mirdu-run.exe, mirdu-image, SHA256SUMS).
 dist: build
 	@tools/dist
 
