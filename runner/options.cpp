@@ -5,6 +5,7 @@
 #include <cwchar>
 #include <cwctype>
 
+#include "runner/image.h"
 #include "runner/report.h"
 
 namespace {
@@ -24,6 +25,9 @@ const wchar_t kHelp[] =
     L"  --captures DIR     map drive F: to DIR for the run (F: must be free); without it,\n"
     L"                     F: must exist (subst F: C:\\captures)\n"
     L"  --log FILE         also write the console's lines to FILE\n"
+    L"  --image FILE       after the run, write the memory image of the capture files it\n"
+    L"                     wrote (no others) as mirdu-image does: FILE.hex or FILE.ihex\n"
+    L"                     Intel HEX, FILE.bin raw binary\n"
     L"  --dll PATH         the mirdu.dll to use (default: the one beside mirdu-run.exe)\n"
     L"  --as NAME.dll      the name the program loads the library by (default mirdu.dll)\n"
     L"  --timeout SECONDS  end the program and all it started after that long (status 124)\n"
@@ -33,7 +37,8 @@ const wchar_t kHelp[] =
     L"exit status: the program's own; 124 after --timeout; 125 when mirdu-run refuses or\n"
     L"fails; 126 when PROGRAM is not a Windows program; 127 when there is no PROGRAM; 2 for\n"
     L"bad options; 130 after Ctrl+C, 129 when the console was closed. A line on standard\n"
-    L"error tells calls logged, capture files written, the exit status and the log's path.\n";
+    L"error tells calls logged, capture files written, the exit status and the log's path;\n"
+    L"the image's path comes on a line before it.\n";
 
 ParseResult Bad(const std::wstring &message)
 {
@@ -69,8 +74,8 @@ ParseResult ParseOptions(int argc, wchar_t **argv, Options &options)
         const wchar_t *flag;
         std::wstring *value;
     } valued[] = {{L"--captures", &options.captures}, {L"--log", &options.log},
-                  {L"--dll", &options.dll},           {L"--as", &options.name},
-                  {L"--prefix", &prefixIgnored}};
+                  {L"--image", &options.image},       {L"--dll", &options.dll},
+                  {L"--as", &options.name},           {L"--prefix", &prefixIgnored}};
     std::wstring timeout;
     int i = 1;
     for (; i < argc; i++) {
@@ -114,6 +119,10 @@ ParseResult ParseOptions(int argc, wchar_t **argv, Options &options)
     if (!timeout.empty() && !ParseSeconds(timeout, options.timeout))
         return Bad(L"argument --timeout: wants a number of seconds above 0, not '" + timeout +
                    L"'");
+    ImageFormat format;
+    if (!options.image.empty() && !ImageFormatOf(options.image, format))
+        return Bad(L"argument --image: cannot tell the format from the name '" + options.image +
+                   L"': name it .hex or .ihex (Intel HEX) or .bin (raw binary)");
     if (!IsDllName(options.name))
         return Bad(L"--as wants a file name ending in .dll, not '" + options.name + L"'");
     return kParsed;

@@ -6,6 +6,7 @@
 
 #include "runner/captures.h"
 #include "runner/drive.h"
+#include "runner/image.h"
 #include "runner/job.h"
 #include "runner/pefile.h"
 #include "runner/placement.h"
@@ -282,9 +283,18 @@ int Run(const Options &options)
     drive.Unmap();
     screen.Restore();
     Captures written = WrittenSince(before, ListCaptures(captures));
-    if (session.lost) {
-        Say(session.lost.message + L"; the program's " + ending.words);
+    const std::wstring programEnding = ending.words;
+    auto runnerFailed = [&](const Failure &failure) {
+        Say(failure.message + L"; the program's " + programEnding);
         ending = {kExitRunner, L"exit status 125"};
+    };
+    if (session.lost)
+        runnerFailed(session.lost);
+    if (!options.image.empty()) {
+        if (Failure failure = WriteImage(captures, written, options.image))
+            runnerFailed(failure);
+        else
+            Say(L"image " + FullPath(options.image) + L" written");
     }
     Say(Summary(session.tally, written, ending, options.log));
     CleanedUp();

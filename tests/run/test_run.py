@@ -5,6 +5,7 @@ mirdu-run.exe, the Windows runner of the lane, runs under Wine with only its sta
 on a pseudo-terminal (Wine gives a console to a program started from one)."""
 
 import os
+import pathlib
 import pexpect
 import re
 import shutil
@@ -17,6 +18,8 @@ import unittest
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "pylib"))
 from mirdu_test import (ARCH, BANNER, BUILD, CLIENT, DRIVE_F, PROMPT,  # noqa: E402
                         SOURCE, TIMEOUT, UNDERLINE, WINE, pattern, results, scratch)
+sys.path.insert(0, os.path.join(SOURCE, "tools"))
+import mirdu_image  # noqa: E402
 
 RUNNER = os.path.join(SOURCE, "tools", "mirdu-run")
 PREFIX = os.path.dirname(os.path.dirname(DRIVE_F))
@@ -195,13 +198,13 @@ class WindowsRunTool(unittest.TestCase):
         self.program = os.path.join(self.folder, "program")
         os.mkdir(self.program)
         shutil.copy(os.path.join(BUILD, CLIENT), self.program)
+        set_drive_f(drive, os.path.join(self.folder, "f"))
+        if drive == "link":
+            os.mkdir(os.path.join(self.folder, "f"))
         if extra:
             with open(os.path.join(self.folder, extra), "w") as f:
                 f.write("not mirdu")
         self.before = sorted(os.listdir(self.program))
-        set_drive_f(drive, os.path.join(self.folder, "f"))
-        if drive == "link":
-            os.mkdir(os.path.join(self.folder, "f"))
         self.log, self.out, self.stdout, self.stderr = (
             os.path.join(self.folder, n) for n in ("console.log", "out.txt", "stdout.txt",
                                                    "stderr.txt"))
@@ -227,10 +230,12 @@ class WindowsRunTool(unittest.TestCase):
         return log
 
     def test_runs_the_program_unattended_under_another_name(self):
-        for last, status in [([], 0), (["load:absent.dll"], 2)]:
+        # The image holds what this run wrote, not the capture an earlier run left in F:.
+        for last, status, image in [([], 0, "image.hex"), (["load:absent.dll"], 2, "image.Bin")]:
             with self.subTest(status=status):
-                self.start("as-%d" % status, ["--as", NAME],
-                           ["load:" + NAME, "KVTGo", WRITE, "unload"] + last)
+                self.start("as-%d" % status, ["--as", NAME, "--image", "F:\\" + image],
+                           ["load:" + NAME, "KVTGo", WRITE, "unload"] + last,
+                           extra="f/0001-kvtwrite-00002000.bin")
                 code, errors = self.finish()
                 self.assertEqual(code, status, errors)
                 self.assertRegex(self.console(), "^%s%s%s$" % (
@@ -238,11 +243,16 @@ class WindowsRunTool(unittest.TestCase):
                 self.assertEqual(results(self.out)[:5], [
                     self.marker, "load ok", "KVTGo = 00000001", "KVTWrite = 00000010",
                     "unload done"])
-                with open(os.path.join(self.folder, "f", "0000-kvtwrite-00001000.bin"), "rb") as f:
+                capture = os.path.join(self.folder, "f", "0000-kvtwrite-00001000.bin")
+                expected = os.path.join(self.folder, "expected-" + image)
+                with open(capture, "rb") as f:
                     self.assertEqual(f.read(), pattern(16, 1))
-                self.assertEqual(errors, "mirdu-run: 2 calls logged, 1 capture file written "
-                                 "(16 bytes), exit status %d, log Z:%s\n"
-                                 % (status, self.log.replace("/", "\\")))
+                mirdu_image.write_image(mirdu_image.assemble([capture]), expected)
+                self.assertEqual(pathlib.Path(self.folder, "f", image).read_bytes(),
+                                 pathlib.Path(expected).read_bytes())
+                self.assertEqual(errors, "mirdu-run: image F:\\%s written\nmirdu-run: 2 calls "
+                                 "logged, 1 capture file written (16 bytes), exit status %d, log "
+                                 "Z:%s\n" % (image, status, self.log.replace("/", "\\")))
 
     def test_more_lines_than_the_console_holds_come_once_each_in_order(self):
         # The ids count up and wrap at 255: a line lost or doubled breaks the sequence.
@@ -261,15 +271,17 @@ class WindowsRunTool(unittest.TestCase):
                  ("wrong-dll", ["--dll", OTHER_DLL], None, "link",
                   r"is a (32|64)-bit DLL but .* is a (64|32)-bit program"),
                  ("f-taken", ["--captures", "captures"], None, "link", taken),
-                 ("no-f", [], None, "nothing", r"no drive F: .*subst F: C:\\captures")]
+                 ("no-f", [], None, "nothing", r"no drive F: .*subst F: C:\\captures"),
+                 ("image-name", ["--image", "image.srec"], None, "link",
+                  r"--image: cannot tell the format .*\.hex or \.ihex \(Intel HEX\) or \.bin")]
         for name, options, extra, drive, message in cases:
             with self.subTest(name):
                 if name == "wrong-dll" and not os.path.exists(OTHER_DLL):
                     self.skipTest("no " + OTHER_DLL)
                 self.start(name, options, ["load:" + NAME], drive, extra)
                 code, errors = self.finish()
-                self.assertEqual(code, 125, errors)
-                self.assertRegex(errors, "^mirdu-run: .*" + message)
+                self.assertEqual(code, 2 if name == "image-name" else 125, errors)
+                self.assertRegex(errors, "(?m)^mirdu-run: .*" + message)
                 self.assertFalse(os.path.exists(self.out), "the program ran")
 
     def test_timeout_ends_the_program_and_all_it_started(self):
