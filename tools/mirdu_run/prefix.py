@@ -3,17 +3,17 @@ a journal first, so that the next run on the prefix puts back what a killed run 
 its staged capture files included."""
 
 import fcntl
-import hashlib
 import json
 import os
-import shutil
-import subprocess
+import zlib
 
 from .options import EXIT_MISSING, EXIT_RUNNER, Failure, warn
 from . import staging
+from .session import quiet
 
 
 def digest(path):
+    import hashlib   # only where a DLL is placed or compared: a short run starts faster
     with open(path, "rb") as f:
         return hashlib.sha256(f.read()).hexdigest()
 
@@ -62,13 +62,11 @@ class Prefix:
             return
         warn("making the Wine prefix %s (once, about 20 s)" % self.path)
         os.makedirs(self.path, exist_ok=True)
-        quiet = dict(stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                     stderr=subprocess.DEVNULL, env=env)
         try:
-            subprocess.run([wine64, "wineboot", "-i"], timeout=300, **quiet)
-            subprocess.run([wineserver, "-w"], timeout=120, **quiet)
+            quiet([wine64, "wineboot", "-i"], env, timeout=300)
+            quiet([wineserver, "-w"], env, timeout=120)
         finally:
-            subprocess.run([wineserver, "-k"], timeout=30, **quiet)
+            quiet([wineserver, "-k"], env)
         if not self.is_prefix():
             raise Failure(EXIT_RUNNER, "Wine did not make a prefix in %s" % self.path)
         open(os.path.join(self.path, ".mirdu-ready"), "w").close()
@@ -94,7 +92,7 @@ class Prefix:
     def staging_folder(self, captures):
         """Inside the capture folder, so on its file system; one name per prefix, so that runs
         on other prefixes into the same folder do not meet."""
-        tag = hashlib.sha256(self.path.encode()).hexdigest()[:8]
+        tag = "%08x" % zlib.crc32(self.path.encode())
         return os.path.join(captures, ".mirdu-run-staging-" + tag)
 
     def note(self, **changes):
@@ -114,7 +112,8 @@ class Prefix:
 
     def place(self, dll, target):
         self.note(placed=target, sha256=digest(dll))
-        shutil.copyfile(dll, target + ".mirdu-run")
+        with open(dll, "rb") as source, open(target + ".mirdu-run", "wb") as copy:
+            copy.write(source.read())
         os.rename(target + ".mirdu-run", target)
 
     def restore(self):
