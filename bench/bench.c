@@ -17,8 +17,9 @@
  *   cycle     one LoadLibraryA and FreeLibrary of mirdu.dll, with one key queued for the
  *             prompt before FreeLibrary; in milliseconds. Must be the only case of its process.
  *   scale     N KVTWrites of 256 bytes at distinct addresses (0x100 apart), each file's first
- *             four bytes its index: "scale ratio=R first_us=A last_us=B writes=N", the mean
- *             time per write of the last 10,000 (or N/2) over that of the first.
+ *             four bytes its index: "scale ratio=R first_us=A last_us=B writes=N", the median
+ *             time per write of the last 10,000 (or N/2) over that of the first; then
+ *             "scale-means ratio=R first_us=A last_us=B", the same with means.
  *   once      one KVTWrite of 256 bytes: the whole run is what is timed, from outside.
  * --prompt 1 leaves the library's closing prompt to whoever runs the client (mirdu-run, or
  * a script that answers it) instead of queueing a key.
@@ -340,32 +341,35 @@ static void CaseCycle(void)
     fflush(out);
 }
 
-/* Timed inside the process, over whole stretches: the mean cost per write, what a long
- * download feels. */
+/* Each write timed on its own, as in the other cases: the medians judge growth, unmoved by the
+ * moments when other work on the machine takes the processor; the means, what a long download
+ * takes, follow on a line of their own. */
 static void CaseScale(int writes, const unsigned char *pattern)
 {
     if (captures != 0)
         Die("scale must be the first case that writes");
     int stretch = writes < 20000 ? writes / 2 : 10000;
+    double *first = Samples(stretch), *last = Samples(stretch), sum[2] = {0, 0};
     unsigned char data[256];
     memcpy(data, pattern, sizeof data);
-    double first = 0, last = 0;
     for (int i = 0; i < writes; i++) {
         memcpy(data, &i, sizeof i);
         double t0 = Now();
         kvtWrite(0, data, (uint32_t)i * 0x100u, sizeof data);
         double t = Now() - t0;
         if (i < stretch)
-            first += t;
+            sum[0] += first[i] = t;
         else if (i >= writes - stretch)
-            last += t;
+            sum[1] += last[i - (writes - stretch)] = t;
     }
     captures = writes;
-    first /= stretch;
-    last /= stretch;
-    fprintf(out, "scale ratio=%.4f first_us=%.2f last_us=%.2f writes=%d\n", last / first, first,
-            last, writes);
+    double a = Median(first, stretch), b = Median(last, stretch);
+    fprintf(out, "scale ratio=%.4f first_us=%.2f last_us=%.2f writes=%d\n", b / a, a, b, writes);
+    fprintf(out, "scale-means ratio=%.4f first_us=%.2f last_us=%.2f\n", sum[1] / sum[0],
+            sum[0] / stretch, sum[1] / stretch);
     fflush(out);
+    free(first);
+    free(last);
 }
 
 int main(int argc, char **argv)
