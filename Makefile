@@ -44,7 +44,7 @@ dist: build
 demo: build
 	@tools/demo
 
-# The full benchmark (about 15 minutes for both builds): build/bench/ARCH/results.txt and a
+# The full benchmark (7 to 8 minutes for both builds): build/bench/ARCH/results.txt and a
 # table each; see docs/performance.md.
 bench: build
 	@status=0; for arch in $(ARCH); do \
