@@ -44,8 +44,8 @@ dist: build
 demo: build
 	@tools/demo
 
-# The full benchmark (a few minutes a build): build/bench/ARCH/results.txt and a table each;
-# see docs/performance.md.
+# The full benchmark (7 to 8 minutes for both builds): build/bench/ARCH/results.txt and a
+# table each; see docs/performance.md.
 bench: build
 	@status=0; for arch in $(ARCH); do \
 		MIRDU_BUILD=$(CURDIR)/build/$$arch tools/bench --dir build/bench/$$arch || $(SKIPPED_IS_OK); \

@@ -1,7 +1,7 @@
 /* mirdu-bench: times the library's calls against the bare Win32 calls that they cannot avoid.
  *
  *   mirdu-bench.exe --out FILE [--rounds N] [--big-rounds N] [--growth COUNT,FROM]
- *                   [--bare-dir PREFIX] CASE...
+ *                   [--bare-dir PREFIX] [--writes N] [--prompt 1] CASE...
  *
  * Cases (run in the order given, in this one process):
  *   log       KVTRead (a call that only logs) against wsprintfA of the same line,
@@ -16,6 +16,13 @@
  *             much of any growth the platform brings.
  *   cycle     one LoadLibraryA and FreeLibrary of mirdu.dll, with one key queued for the
  *             prompt before FreeLibrary; in milliseconds. Must be the only case of its process.
+ *   scale     N KVTWrites of 256 bytes at distinct addresses (0x100 apart), each file's first
+ *             four bytes its index: "scale ratio=R first_us=A last_us=B writes=N", the median
+ *             time per write of the last 10,000 (or N/2) over that of the first; then
+ *             "scale-means ratio=R first_us=A last_us=B", the same with means.
+ *   once      one KVTWrite of 256 bytes: the whole run is what is timed, from outside.
+ * --prompt 1 leaves the library's closing prompt to whoever runs the client (mirdu-run, or
+ * a script that answers it) instead of queueing a key.
  * Each measured case interleaves the library and its floor (A B, then B A, ...) for N rounds,
  * one call per sample timed with QueryPerformanceCounter, and writes the medians:
  *   NAME ratio=R ours_us=A floor_us=B
@@ -48,6 +55,7 @@ static HMODULE library;
 static int loadedBefore; /* the library has been loaded in this process */
 static TransferFn kvtWrite, kvtRead;
 static int32_t captures; /* KVTWrite calls made in this load: the library's next number */
+static int promptAnswered; /* someone else answers the prompt at unload */
 static double ticksPerMicrosecond;
 
 static BOOL QueueKey(void);
@@ -199,7 +207,7 @@ static void Unload(void)
 {
     if (!library)
         return;
-    if (!QueueKey())
+    if (!promptAnswered && !QueueKey())
         Die("cannot queue a key for the prompt");
     FreeLibrary(library);
     library = NULL;
@@ -333,9 +341,40 @@ static void CaseCycle(void)
     fflush(out);
 }
 
+/* Each write timed on its own, as in the other cases: the medians judge growth, unmoved by the
+ * moments when other work on the machine takes the processor; the means, what a long download
+ * takes, follow on a line of their own. */
+static void CaseScale(int writes, const unsigned char *pattern)
+{
+    if (captures != 0)
+        Die("scale must be the first case that writes");
+    int stretch = writes < 20000 ? writes / 2 : 10000;
+    double *first = Samples(stretch), *last = Samples(stretch), sum[2] = {0, 0};
+    unsigned char data[256];
+    memcpy(data, pattern, sizeof data);
+    for (int i = 0; i < writes; i++) {
+        memcpy(data, &i, sizeof i);
+        double t0 = Now();
+        kvtWrite(0, data, (uint32_t)i * 0x100u, sizeof data);
+        double t = Now() - t0;
+        if (i < stretch)
+            sum[0] += first[i] = t;
+        else if (i >= writes - stretch)
+            sum[1] += last[i - (writes - stretch)] = t;
+    }
+    captures = writes;
+    double a = Median(first, stretch), b = Median(last, stretch);
+    fprintf(out, "scale ratio=%.4f first_us=%.2f last_us=%.2f writes=%d\n", b / a, a, b, writes);
+    fprintf(out, "scale-means ratio=%.4f first_us=%.2f last_us=%.2f\n", sum[1] / sum[0],
+            sum[0] / stretch, sum[1] / stretch);
+    fflush(out);
+    free(first);
+    free(last);
+}
+
 int main(int argc, char **argv)
 {
-    int rounds = 2000, bigRounds = 9, growthCount = 1000, growthFrom = 20000;
+    int rounds = 2000, bigRounds = 9, growthCount = 1000, growthFrom = 20000, writes = 100000;
     const char *outPath = NULL, *bareDir = NULL;
     int i = 1;
     for (; i < argc && strncmp(argv[i], "--", 2) == 0; i += 2) {
@@ -349,13 +388,17 @@ int main(int argc, char **argv)
             bigRounds = atoi(argv[i + 1]);
         else if (strcmp(argv[i], "--bare-dir") == 0)
             bareDir = argv[i + 1];
+        else if (strcmp(argv[i], "--writes") == 0)
+            writes = atoi(argv[i + 1]);
+        else if (strcmp(argv[i], "--prompt") == 0)
+            promptAnswered = atoi(argv[i + 1]);
         else if (strcmp(argv[i], "--growth") == 0)
             sscanf(argv[i + 1], "%d,%d", &growthCount, &growthFrom);
         else
             return 3;
     }
     out = outPath ? fopen(outPath, "w") : stdout;
-    if (!out || rounds < 1 || bigRounds < 1 || growthCount < 1)
+    if (!out || rounds < 1 || bigRounds < 1 || growthCount < 1 || writes < 2)
         return 3;
 
     LARGE_INTEGER frequency;
@@ -383,6 +426,10 @@ int main(int argc, char **argv)
                 Die("out of memory");
             FillPattern(big, BIG);
             CaseWrite("write64m", bigRounds, big, BIG, 1);
+        } else if (strcmp(c, "scale") == 0) {
+            CaseScale(writes, small);
+        } else if (strcmp(c, "once") == 0) {
+            kvtWrite(0, small, OURS_ADDR, 256);
         } else if (strcmp(c, "growth") == 0) {
             if (!bareDir)
                 Die("growth needs --bare-dir");

@@ -16,6 +16,12 @@ MEASURED = ["log", "write4k", "write64m", "growth", "late"]
 NUMBER = r"([0-9]+(?:\.[0-9]+)?)"
 MEASURED_LINE = re.compile(r"^(\w+) ratio=%s ours_us=%s floor_us=%s$" % (NUMBER, NUMBER, NUMBER))
 CYCLE_LINE = re.compile(r"^cycle ms=%s$" % NUMBER)
+# Through mirdu-run: (ratio, numerator, denominator) and the rest of each line.
+RUNNER_LINES = [re.compile(r"^scale ratio=%s first_us=%s last_us=%s writes=400 wall_s=%s$"
+                           % ((NUMBER,) * 4)),
+                re.compile(r"^scale-plain ratio=%s first_us=%s last_us=%s writes=200 wall_s=%s$"
+                           % ((NUMBER,) * 4)),
+                re.compile(r"^rerun ratio=%s ours_ms=%s floor_ms=%s$" % ((NUMBER,) * 3))]
 
 
 class QuickBenchmark(unittest.TestCase):
@@ -35,7 +41,8 @@ class QuickBenchmark(unittest.TestCase):
 
     def test_one_line_per_case_in_order(self):
         self.assertIsNotNone(self.lines, self.output)
-        self.assertEqual([line.split(" ", 1)[0] for line in self.lines], MEASURED + ["cycle"],
+        self.assertEqual([line.split(" ", 1)[0] for line in self.lines],
+                         MEASURED + ["cycle", "scale", "scale-plain", "rerun"],
                          "\n".join(self.lines))
 
     def test_measured_cases_have_positive_figures_and_their_ratio(self):
@@ -49,14 +56,23 @@ class QuickBenchmark(unittest.TestCase):
                 self.assertGreater(floor, 0)
                 self.assertAlmostEqual(ratio, ours / floor, delta=0.001 + ratio * 0.001)
 
-    def test_cycle_in_milliseconds(self):
+    def test_cycle_in_milliseconds_and_the_runs_through_mirdu_run(self):
         self.assertIsNotNone(self.lines, self.output)
-        match = CYCLE_LINE.match(self.lines[-1])
-        self.assertIsNotNone(match, self.lines[-1])
+        match = CYCLE_LINE.match(self.lines[-4])
+        self.assertIsNotNone(match, self.lines[-4])
         self.assertGreater(float(match.group(1)), 0)
+        for line, form in zip(self.lines[-3:], RUNNER_LINES):
+            with self.subTest(line=line):
+                match = form.match(line)
+                self.assertIsNotNone(match, line)
+                ratio, first, last = (float(g) for g in match.groups()[:3])
+                self.assertGreater(min(first, last), 0)
+                # scale: the last writes over the first; rerun: ours over the floor
+                expected = last / first if line.startswith("scale") else first / last
+                self.assertAlmostEqual(ratio, expected, delta=0.001 + ratio * 0.001)
 
     def test_table_names_every_case_and_capture_folders_are_gone(self):
-        for case in MEASURED + ["cycle"]:
+        for case in MEASURED + ["cycle", "scale", "scale-plain", "rerun"]:
             self.assertRegex(self.output, r"(?m)^%s\s" % case)
         self.assertEqual(sorted(os.listdir(self.folder)), ["details.txt", "results.txt"])
 

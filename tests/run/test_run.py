@@ -59,6 +59,11 @@ def read(path):
         return ""
 
 
+def read_bytes(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
 def run_processes(marker):
     """Processes whose command line holds marker (a step that only the run's client has)."""
     found = []
@@ -80,10 +85,11 @@ class RunTool(unittest.TestCase):
     def tearDownClass(cls):
         set_drive_f("link" if cls.saved_f else "nothing", cls.saved_f)
 
-    def start(self, name, options, steps, drive="link", extra=None, out=True):
+    def start(self, name, options, steps, drive="link", extra=None, out=True, setup=None):
         """Starts mirdu-run on a copy of the client alone in a folder. extra: a file to make
         first (a path in the test's folder, or absolute) that holds something else than a DLL.
-        Without out the client prints its results on the console."""
+        Without out the client prints its results on the console. drive None leaves drive F:
+        as it is; setup is called before the run starts."""
         self.folder = scratch("run-" + name)
         self.program = os.path.join(self.folder, "program")
         os.mkdir(self.program)
@@ -92,13 +98,17 @@ class RunTool(unittest.TestCase):
         if self.extra:
             with open(self.extra, "w") as f:
                 f.write("not mirdu")
-        set_drive_f(drive, self.folder)
+        if drive:
+            set_drive_f(drive, self.folder)
         self.before = (drive_f(), sorted(os.listdir(self.program)),
                        os.path.lexists(os.path.join(SYSTEM, NAME)))
         self.captures, self.log, self.out, stdout = (
             os.path.join(self.folder, n) for n in ("f", "console.log", "out.txt", "stdout.txt"))
+        if setup:
+            setup()
         command = [RUNNER, "--prefix", PREFIX, "--captures", self.captures, "--log", self.log]
         self.marker = "run-%s-%d" % (name, os.getpid())
+        options = [os.path.join(self.folder, o) if o == "not-a-prefix" else o for o in options]
         command += options + ["--", os.path.join(self.program, CLIENT)]
         command += (["--out", self.out] if out else []) + ["mark:" + self.marker] + steps
         with open(stdout, "wb") as f:
@@ -118,6 +128,10 @@ class RunTool(unittest.TestCase):
             time.sleep(0.1)
         self.assertEqual(run_processes(self.marker), [])
         return self.runner.returncode, errors
+
+    def captured(self):
+        """Everything in the capture folder, hidden entries too: name -> bytes."""
+        return {n: read_bytes(os.path.join(self.captures, n)) for n in os.listdir(self.captures)}
 
     def console(self):
         log = read(self.log)
@@ -148,7 +162,8 @@ class RunTool(unittest.TestCase):
         cases = [("program-folder", ["--as", NAME], "program/KVTLANE.DLL"),
                  ("program-folder-mirdu", [], "program/mirdu.dll"),
                  ("system-folder", ["--as", NAME], system_file),
-                 ("wrong-dll", ["--dll", OTHER_DLL], None)]
+                 ("wrong-dll", ["--dll", OTHER_DLL], None),
+                 ("not-a-prefix", ["--prefix", "not-a-prefix"], "not-a-prefix")]
         for name, options, extra in cases:
             with self.subTest(name):
                 if name == "wrong-dll" and not os.path.exists(OTHER_DLL):
@@ -162,6 +177,7 @@ class RunTool(unittest.TestCase):
                 if self.extra:
                     self.assertIn(self.extra, errors)
                     self.assertEqual(read(self.extra), "not mirdu")
+                    self.assertFalse(os.path.exists(self.extra + ".lock"))
                 else:
                     self.assertRegex(errors, r"is a (32|64)-bit DLL but .* is a (64|32)-bit")
 
@@ -185,6 +201,79 @@ class RunTool(unittest.TestCase):
                 self.assertEqual(code, status, errors)
                 self.assertEqual(self.console(), self.marker + "\n" + shown)
                 self.assertIn(", %s (exit status %d)," % (ended, status), errors)
+
+    def test_staging_ends_as_a_plain_run_and_falls_back_where_it_cannot(self):
+        # A reload numbers from 0000 again: its capture replaces the first load's, and the
+        # one that was there before the run.
+        steps = ["load:" + NAME, WRITE, "KVTSyncWrite,0,buf:8:2,4096,8", "unload",
+                 "load:" + NAME, "KVTWrite,0,buf:32:3,4096,32", "unload"]
+        old = "0000-kvtwrite-00001000.bin"
+
+        def earlier_run(unreplaceable):
+            os.mkdir(self.captures)
+            with open(os.path.join(self.captures, old), "w") as f:
+                f.write("earlier run")
+            if unreplaceable:
+                make_unreplaceable(self, os.path.join(self.captures, old))
+        folders = {}
+        for how, options in (("plain", ["--no-staging"]), ("staged", []), ("unreplaceable", [])):
+            with self.subTest(how):
+                self.start("staging-" + how, ["--as", NAME] + options, steps,
+                           setup=lambda: earlier_run(how == "unreplaceable"))
+                code, errors = self.finish()
+                self.assertEqual(code, 0, errors)
+                folders[how] = self.captured()
+                self.assertEqual("(no staging): %s/%s" % (self.captures, old) in errors,
+                                 how == "unreplaceable", errors)
+        self.assertEqual(folders["staged"], folders["plain"])
+        self.assertEqual(folders["staged"], {old: pattern(32, 3),
+                                             "0001-kvtsyncwrite-00001000.bin": pattern(8, 2)})
+        self.assertEqual(folders["unreplaceable"][old], b"earlier run")
+        self.assertIn("Error creating file !", read(self.log))
+
+    def test_a_run_killed_outright_loses_no_capture(self):
+        """The runner is stopped, so that the files stay in staging, then killed; the next
+        run on the prefix moves them where they belong."""
+        count = 20
+        writes = ["KVTWrite,0,buf:16:%d,%d,16" % (i + 1, i * 16) for i in range(count)]
+        self.start("killed", ["--as", NAME], ["load:" + NAME, "sleep:1500"] + writes
+                   + ["sleep:600000"])
+        killed_captures, killed_before = self.captures, self.before
+        wait_for(lambda: "load ok" in read(self.out))
+        self.runner.send_signal(signal.SIGSTOP)
+        wait_for(lambda: read(self.out).count("KVTWrite =") == count)
+        self.runner.kill()
+        self.runner.wait(timeout=TIMEOUT)
+        wait_for(lambda: not run_processes(self.marker))
+        staging = [n for n in os.listdir(killed_captures) if n.startswith(".mirdu-run-staging-")]
+        self.assertEqual(len(os.listdir(os.path.join(killed_captures, *staging))), count)
+
+        self.start("after-killed", ["--as", NAME], ["load:" + NAME, "unload"], drive=None)
+        self.before = (killed_before[0], self.before[1], killed_before[2])
+        code, errors = self.finish()
+        self.assertEqual(code, 0, errors)
+        self.assertRegex(errors, r"moved %d files that a killed run .* into %s\n"
+                         % (count, re.escape(killed_captures)))
+        self.captures = killed_captures
+        self.assertEqual(self.captured(), {"%04d-kvtwrite-%08X.bin" % (i, i * 16):
+                                           pattern(16, i + 1) for i in range(count)})
+
+
+def wait_for(condition):
+    deadline = time.monotonic() + TIMEOUT
+    while not condition():
+        if time.monotonic() > deadline:
+            raise AssertionError("timed out")
+        time.sleep(0.1)
+
+
+def make_unreplaceable(test, path):
+    if os.geteuid() != 0:   # root writes past mode bits, not past the immutable flag
+        os.chmod(path, 0o444)
+    elif subprocess.run(["chattr", "+i", path], stderr=subprocess.DEVNULL).returncode != 0:
+        test.skipTest("cannot set the immutable flag on " + path)
+    else:
+        test.addCleanup(subprocess.run, ["chattr", "-i", path])
 
 
 class WindowsRunTool(unittest.TestCase):

@@ -1,0 +1,251 @@
+"""mirdu-run's command: checks what it is asked to run, sets the prefix up for one run, runs
+the program and puts everything back on every way out."""
+
+import os
+import signal
+import struct
+import termios
+import tty
+
+from .console import Console, Output
+from .options import (EXIT_MISSING, EXIT_NOT_WINDOWS, EXIT_RUNNER, EXIT_TIMEOUT, Failure,
+                      Stopped, parse_options, warn)
+from .prefix import Prefix, default_prefix, digest
+from .session import Session, wine_environment
+from .staging import Staging, capture_files, why_not
+
+
+
+def on_path(name):
+    return next((os.path.join(d, name) for d in os.environ.get("PATH", "").split(os.pathsep)
+                 if d and os.access(os.path.join(d, name), os.X_OK)), None)
+
+
+WINE64_LOADERS = ["/usr/lib/wine/wine64", on_path("wine64")]
+WINE32_LOADER = "/usr/lib/wine/wine"
+WINESERVERS = ["/usr/lib/wine/wineserver64", on_path("wineserver")]
+MACHINES = {0x014C: 32, 0x8664: 64}      # i386, x86_64
+IMAGE_FILE_EXECUTABLE_IMAGE, IMAGE_FILE_DLL = 0x0002, 0x2000
+
+
+def on_signal(signum, frame):
+    raise Stopped(signum)
+
+
+def pe_header(path):
+    """(machine, characteristics) from a Windows file's COFF header."""
+    with open(path, "rb") as f:
+        dos = f.read(64)
+        if len(dos) < 64 or dos[:2] != b"MZ":
+            raise ValueError("no MZ header")
+        f.seek(struct.unpack_from("<I", dos, 0x3C)[0])
+        coff = f.read(24)
+    if len(coff) < 24 or coff[:4] != b"PE\0\0":
+        raise ValueError("no PE header")
+    machine, characteristics = struct.unpack_from("<H", coff, 4)[0], struct.unpack_from(
+        "<H", coff, 22)[0]
+    return machine, characteristics
+
+
+def bits_of(path, kind, status):
+    """32 or 64: the machine type in a Windows program's or DLL's headers."""
+    try:
+        machine, characteristics = pe_header(path)
+    except (ValueError, OSError) as error:
+        raise Failure(status, "%s is not a Windows %s (%s)" % (path, kind, error))
+    is_dll = characteristics & IMAGE_FILE_DLL
+    if kind == "program" and (is_dll or not characteristics & IMAGE_FILE_EXECUTABLE_IMAGE) \
+            or kind == "DLL" and not is_dll:
+        raise Failure(status, "%s is a Windows file but not a %s" % (path, kind))
+    if machine not in MACHINES:
+        raise Failure(status, "%s is a %s for machine type 0x%04X, not i386 or x86_64"
+                      % (path, kind, machine))
+    return MACHINES[machine]
+
+
+def first_existing(paths):
+    return next((p for p in paths if p and os.path.exists(p)), None)
+
+
+def default_dll(home, bits):
+    """In a checkout (mirdu-run in tools/ beside build/), the build for the program's machine
+    type; in the release folder, the mirdu.dll beside mirdu-run."""
+    root = os.path.dirname(home)
+    if os.path.basename(home) == "tools" and os.path.isdir(os.path.join(root, "build")):
+        return os.path.join(root, "build", "win%d" % bits, "mirdu.dll"), "(make build)"
+    return os.path.join(home, "mirdu.dll"), "beside mirdu-run"
+
+
+def choose_dll(home, path, bits, program):
+    how = "(from --dll)"
+    if path is None:
+        path, how = default_dll(home, bits)
+    if not os.path.isfile(path):
+        raise Failure(EXIT_RUNNER, "no DLL at %s %s; give one with --dll PATH" % (path, how))
+    dll_bits = bits_of(path, "DLL", EXIT_RUNNER)
+    if dll_bits != bits:
+        raise Failure(EXIT_RUNNER, "%s is a %d-bit DLL but %s is a %d-bit program: give --dll "
+                      "the %d-bit mirdu.dll" % (path, dll_bits, program, bits, bits))
+    return os.path.abspath(path)
+
+
+def entry_named(folder, name):
+    """The file in folder that Windows would take for name (case does not matter there)."""
+    try:
+        entries = os.listdir(folder)
+    except FileNotFoundError:
+        return None
+    return next((os.path.join(folder, e) for e in entries if e.lower() == name.lower()), None)
+
+
+def same_dll(path, dll):
+    return os.path.isfile(path) and (os.path.samefile(path, dll) or digest(path) == digest(dll))
+
+
+def plural(count, word):
+    return "%d %s%s" % (count, word, "" if count == 1 else "s")
+
+
+def check_program(options, home):
+    """The program, the Wine it needs, the DLL and where the program would find it."""
+    program = os.path.abspath(options.program)
+    if not os.path.exists(program):
+        raise Failure(EXIT_MISSING, "no program %s" % options.program)
+    if not os.path.isfile(program):
+        raise Failure(EXIT_NOT_WINDOWS, "%s is not a program file" % options.program)
+    bits = bits_of(program, "program", EXIT_NOT_WINDOWS)
+    wine64 = first_existing(WINE64_LOADERS)
+    wineserver = first_existing(WINESERVERS)
+    if not wine64 or not wineserver:
+        raise Failure(EXIT_MISSING, "Wine is not installed (apt-get install wine wine64)")
+    if bits == 32 and not os.path.exists(WINE32_LOADER):
+        raise Failure(EXIT_MISSING, "%s is a 32-bit program and 32-bit Wine is not installed "
+                      "(dpkg --add-architecture i386; apt-get update; apt-get install "
+                      "wine32:i386)" % options.program)
+    dll = choose_dll(home, options.dll, bits, options.program)
+    mine = entry_named(os.path.dirname(program), options.name or "mirdu.dll")
+    if mine and not same_dll(mine, dll):
+        raise Failure(EXIT_RUNNER, "%s would be loaded instead of mirdu.dll: Windows looks in "
+                      "the program's folder first. Move that file out of the folder (keep it "
+                      "somewhere safe) and run again; mirdu-run changes nothing there" % mine)
+    return program, bits, wine64, wineserver, dll, mine
+
+
+def open_staging(options, prefix, captures):
+    """The run's staging folder, or None for a plain F:, with the reason said."""
+    if not options.staging:
+        return None
+    why = why_not(captures)
+    staging = Staging(prefix.staging_folder(captures), captures)
+    if not why:
+        try:
+            staging.open()
+            prefix.note(staging=staging.folder, captures=captures)
+            return staging
+        except OSError as error:
+            staging.close()
+            why = ("%s: %s" % (error.filename, error.strerror) if error.filename
+                   else str(error))
+    warn("drive F: is the capture folder itself for this run (no staging): " + why)
+    return None
+
+
+def run(options, home):
+    program, bits, wine64, wineserver, dll, mine = check_program(options, home)
+    name = options.name or "mirdu.dll"
+    captures = os.path.abspath(options.captures)
+    try:
+        os.makedirs(captures, exist_ok=True)
+    except OSError as error:
+        raise Failure(EXIT_RUNNER, "cannot make the capture folder %s: %s"
+                      % (options.captures, error.strerror))
+
+    prefix = Prefix(options.prefix or default_prefix())
+    prefix.check(bits)
+    env = wine_environment(prefix.path, name)
+    session = Session(wine64, wineserver, env, options.linger)
+    locked = False
+    staging = None
+    try:
+        prefix.lock()
+        locked = True
+        prefix.make_if_needed(env, wine64, wineserver)
+        system_folder = prefix.system_folder(bits)
+        prefix.restore()    # whatever a run that was killed left behind
+        target = None if mine else os.path.join(system_folder, name)
+        there = target and entry_named(system_folder, name)
+        if there:
+            raise Failure(EXIT_RUNNER, "%s is already there and is not mirdu-run's; mirdu-run "
+                          "does not replace it: use another --as NAME or --prefix" % there)
+        log = None
+        if options.log:
+            try:
+                log = open(options.log, "wb")
+            except OSError as error:
+                raise Failure(EXIT_RUNNER, "cannot write the log %s: %s"
+                              % (options.log, error.strerror))
+        before = capture_files(captures)
+        # On a terminal the console is shown as Wine draws it; elsewhere (a file, a pipe), as
+        # the plain lines of the log.
+        output = Output()
+        shown_raw = os.isatty(output.fd)
+        console = Console(([] if shown_raw else [output]) + ([log] if log else []))
+        session.start_server()
+        staging = open_staging(options, prefix, captures)
+        prefix.map_f(staging.folder if staging else captures)
+        if target:
+            prefix.place(dll, target)
+        keyboard = termios.tcgetattr(0) if options.interactive else None
+        try:
+            if keyboard:
+                tty.setraw(0)
+            status = session.run([wine64, program] + options.args, console,
+                                 output if shown_raw else None, options.timeout,
+                                 options.interactive, staging)
+            if status is None:
+                status = EXIT_TIMEOUT
+                ended = "timed out after %g s (exit status %d)" % (options.timeout, status)
+            else:
+                ended = "exit status %d" % status
+        except Stopped as stop:
+            status = 128 + stop.signum
+            ended = "stopped by %s (exit status %d)" % (stop, status)
+        finally:
+            if keyboard:
+                termios.tcsetattr(0, termios.TCSADRAIN, keyboard)
+        console.close()
+    finally:
+        for s in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
+            signal.signal(s, signal.SIG_IGN)
+        session.end()
+        if locked:
+            prefix.restore()    # the staged files that are left move here
+        if staging:
+            staging.close()     # after the folder is gone: closing a watch on it waits
+    written = {n: f for n, f in capture_files(captures).items() if before.get(n) != f}
+    summary = "%s logged, %s written (%d bytes), %s" % (
+        plural(console.calls, "call"), plural(len(written), "capture file"),
+        sum(size for size, _, _ in written.values()), ended)
+    if options.log:
+        summary += ", log %s" % os.path.abspath(options.log)
+    warn(summary)
+    return status
+
+
+def main(argv, home):
+    """home: the folder of the mirdu-run command (tools/ of a checkout, or the release folder)."""
+    for s in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
+        if signal.getsignal(s) != signal.SIG_IGN:   # as nohup leaves SIGHUP: stays ignored
+            signal.signal(s, on_signal)
+    try:
+        options = parse_options(argv)
+        return run(options, home)
+    except Failure as failure:
+        warn(str(failure))
+        return failure.status
+    except Stopped as stop:
+        warn("stopped by %s" % stop)
+        return 128 + stop.signum
+    except OSError as error:
+        warn("failed: %s" % error)
+        return EXIT_RUNNER
