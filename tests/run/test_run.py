@@ -112,8 +112,9 @@ class RunTool(unittest.TestCase):
         command += options + ["--", os.path.join(self.program, CLIENT)]
         command += (["--out", self.out] if out else []) + ["mark:" + self.marker] + steps
         with open(stdout, "wb") as f:
-            self.runner = subprocess.Popen(command, stdin=subprocess.DEVNULL, stdout=f,
-                                           stderr=subprocess.PIPE, start_new_session=True)
+            self.runner = subprocess.Popen(command, cwd=self.folder, stdin=subprocess.DEVNULL,
+                                           stdout=f, stderr=subprocess.PIPE,
+                                           start_new_session=True)
         self.addCleanup(self.runner.kill)
         self.stdout = stdout
 
@@ -139,11 +140,16 @@ class RunTool(unittest.TestCase):
         return log
 
     def test_runs_the_program_with_the_library_under_its_name(self):
-        # The client's own status passes through: it ends with 2 on a load that fails.
-        for drive, last, status in [("link", [], 0), ("folder", ["load:absent.dll"], 2)]:
+        # The client's own status passes through: it ends with 2 on a load that fails. The
+        # image holds what this run wrote, not the capture an earlier run left in the folder.
+        earlier = "0001-kvtwrite-00002000.bin"
+        for drive, last, status, image in [("link", [], 0, "image.hex"),
+                                           ("folder", ["load:absent.dll"], 2, "image.bin")]:
             with self.subTest(drive=drive):
-                self.start("as-" + drive, ["--as", NAME],
-                           ["load:" + NAME, "KVTGo", WRITE, "unload"] + last, drive)
+                self.start("as-" + drive, ["--as", NAME, "--image", image],
+                           ["load:" + NAME, "KVTGo", WRITE, "unload"] + last, drive,
+                           setup=lambda: os.makedirs(self.captures) or pathlib.Path(
+                               self.captures, earlier).write_bytes(b"earlier run"))
                 code, errors = self.finish()
                 self.assertEqual(code, status, errors)
                 self.assertRegex(self.console(), "^%s%s%s$" % (
@@ -151,11 +157,19 @@ class RunTool(unittest.TestCase):
                 self.assertEqual(results(self.out)[:5], [
                     self.marker, "load ok", "KVTGo = 00000001", "KVTWrite = 00000010",
                     "unload done"])
-                with open(os.path.join(self.captures, "0000-kvtwrite-00001000.bin"), "rb") as f:
+                capture = os.path.join(self.captures, "0000-kvtwrite-00001000.bin")
+                with open(capture, "rb") as f:
                     self.assertEqual(f.read(), pattern(16, 1))
-                self.assertEqual(os.listdir(self.captures), ["0000-kvtwrite-00001000.bin"])
-                self.assertEqual(errors, "mirdu-run: 2 calls logged, 1 capture file written "
-                                 "(16 bytes), exit status %d, log %s\n" % (status, self.log))
+                self.assertEqual(sorted(os.listdir(self.captures)), [os.path.basename(capture),
+                                                                     earlier])
+                expected = os.path.join(self.folder, "expected-" + image)
+                mirdu_image.write_image(mirdu_image.assemble([capture]), expected)
+                self.assertEqual(pathlib.Path(self.folder, image).read_bytes(),
+                                 pathlib.Path(expected).read_bytes())
+                self.assertEqual(errors, "mirdu-run: image %s written\nmirdu-run: 2 calls "
+                                 "logged, 1 capture file written (16 bytes), exit status %d, "
+                                 "log %s\n" % (os.path.join(self.folder, image), status,
+                                               self.log))
 
     def test_refuses_before_anything_runs(self):
         system_file = os.path.join(SYSTEM, NAME)

@@ -2,10 +2,12 @@
 the program and puts everything back on every way out."""
 
 import os
+import shutil
 import signal
-import struct
 import termios
 import tty
+
+import pefile
 
 from .console import Console, Output
 from .options import (EXIT_MISSING, EXIT_NOT_WINDOWS, EXIT_RUNNER, EXIT_TIMEOUT, Failure,
@@ -16,47 +18,26 @@ from .staging import Staging, capture_files, why_not
 
 
 
-def on_path(name):
-    return next((os.path.join(d, name) for d in os.environ.get("PATH", "").split(os.pathsep)
-                 if d and os.access(os.path.join(d, name), os.X_OK)), None)
-
-
-WINE64_LOADERS = ["/usr/lib/wine/wine64", on_path("wine64")]
+WINE64_LOADERS = ["/usr/lib/wine/wine64", shutil.which("wine64")]
 WINE32_LOADER = "/usr/lib/wine/wine"
-WINESERVERS = ["/usr/lib/wine/wineserver64", on_path("wineserver")]
-MACHINES = {0x014C: 32, 0x8664: 64}      # i386, x86_64
-IMAGE_FILE_EXECUTABLE_IMAGE, IMAGE_FILE_DLL = 0x0002, 0x2000
+WINESERVERS = ["/usr/lib/wine/wineserver64", shutil.which("wineserver")]
+MACHINES = {pefile.MACHINE_TYPE["IMAGE_FILE_MACHINE_I386"]: 32,
+            pefile.MACHINE_TYPE["IMAGE_FILE_MACHINE_AMD64"]: 64}
 
 
 def on_signal(signum, frame):
     raise Stopped(signum)
 
 
-def pe_header(path):
-    """(machine, characteristics) from a Windows file's COFF header."""
-    with open(path, "rb") as f:
-        dos = f.read(64)
-        if len(dos) < 64 or dos[:2] != b"MZ":
-            raise ValueError("no MZ header")
-        f.seek(struct.unpack_from("<I", dos, 0x3C)[0])
-        coff = f.read(24)
-    if len(coff) < 24 or coff[:4] != b"PE\0\0":
-        raise ValueError("no PE header")
-    machine, characteristics = struct.unpack_from("<H", coff, 4)[0], struct.unpack_from(
-        "<H", coff, 22)[0]
-    return machine, characteristics
-
-
 def bits_of(path, kind, status):
     """32 or 64: the machine type in a Windows program's or DLL's headers."""
     try:
-        machine, characteristics = pe_header(path)
-    except (ValueError, OSError) as error:
+        pe = pefile.PE(path, fast_load=True)
+    except (pefile.PEFormatError, OSError) as error:
         raise Failure(status, "%s is not a Windows %s (%s)" % (path, kind, error))
-    is_dll = characteristics & IMAGE_FILE_DLL
-    if kind == "program" and (is_dll or not characteristics & IMAGE_FILE_EXECUTABLE_IMAGE) \
-            or kind == "DLL" and not is_dll:
+    if kind == "program" and not pe.is_exe() or kind == "DLL" and not pe.is_dll():
         raise Failure(status, "%s is a Windows file but not a %s" % (path, kind))
+    machine = pe.FILE_HEADER.Machine
     if machine not in MACHINES:
         raise Failure(status, "%s is a %s for machine type 0x%04X, not i386 or x86_64"
                       % (path, kind, machine))
@@ -223,6 +204,10 @@ def run(options, home):
         if staging:
             staging.close()     # after the folder is gone: closing a watch on it waits
     written = {n: f for n, f in capture_files(captures).items() if before.get(n) != f}
+    if options.image and not write_image(options.image, [os.path.join(captures, n)
+                                                         for n in written], status):
+        status = EXIT_RUNNER
+        ended = "exit status %d" % status
     summary = "%s logged, %s written (%d bytes), %s" % (
         plural(console.calls, "call"), plural(len(written), "capture file"),
         sum(size for size, _, _ in written.values()), ended)
@@ -230,6 +215,18 @@ def run(options, home):
         summary += ", log %s" % os.path.abspath(options.log)
     warn(summary)
     return status
+
+
+def write_image(path, captures, status):
+    """Writes the image of the run's own captures; says whether it could."""
+    import mirdu_image
+    try:
+        mirdu_image.write_image(mirdu_image.assemble(captures), path)
+    except mirdu_image.ImageError as error:
+        warn("cannot write the image %s: %s; the program's exit status %d" % (path, error, status))
+        return False
+    warn("image %s written" % os.path.abspath(path))
+    return True
 
 
 def main(argv, home):

@@ -26,7 +26,8 @@ a prefix: to run several programs at once, give each its own --prefix.
 exit status: the program's own; 124 after --timeout; 125 when mirdu-run refuses or fails;
 126 when PROGRAM is not a Windows program; 127 when PROGRAM or Wine is missing; 2 for bad
 options; 128+N after signal N. A line on standard error tells calls logged, capture files
-written, the exit status and the log's path."""
+written, the exit status and the log's path. --image FILE: as mirdu-image -o FILE on just the
+captures of this run; a failure to write it gives 125."""
 
 
 class Failure(Exception):
@@ -86,6 +87,8 @@ def parse_options(argv):
                         "for the next run (default %d; 0 ends it with the run)" % DEFAULT_LINGER)
     parser.add_argument("--no-staging", dest="staging", action="store_false",
                         help="drive F: is the capture folder itself during the run")
+    parser.add_argument("--image", metavar="FILE", help="after the run, write the memory image "
+                        "of the captures it wrote to FILE: Intel HEX (.hex, .ihex) or binary (.bin)")
     parser.add_argument("--interactive", action="store_true",
                         help="pass your keystrokes through; the prompt waits for your key")
     parser.add_argument("program", metavar="PROGRAM.exe", nargs="?",
@@ -98,6 +101,11 @@ def parse_options(argv):
     if options.name is not None and not re.fullmatch(r"[^\\/:*?\"<>|.][^\\/:*?\"<>|]*\.dll",
                                                       options.name, re.IGNORECASE):
         parser.error("--as wants a file name ending in .dll, not %r" % options.name)
+    if options.image:
+        from mirdu_image import FORMATS
+        if os.path.splitext(options.image)[1].lower() not in FORMATS:
+            parser.error("argument --image: cannot tell the format from the name %r: name it "
+                         ".hex or .ihex (Intel HEX) or .bin (raw binary)" % options.image)
     if options.interactive and not os.isatty(0):
         parser.error("--interactive needs a terminal on standard input")
     return options

@@ -1,13 +1,13 @@
 """The run's processes: the prefix's wineserver and Wine's services, and the program in a
 pseudo-terminal of its own, read until it ends."""
 
-import fcntl
 import os
 import select
 import signal
-import struct
 import termios
 import time
+
+import pexpect
 
 from .options import EXIT_RUNNER, Failure
 
@@ -68,45 +68,12 @@ def wine_reads_console(child):
 
 
 
-class Child:
-    """A program in a new pseudo-terminal, the leader of a session of its own."""
-
-    def __init__(self, command, env):
-        self.pid, self.child_fd = os.forkpty()
-        if self.pid == 0:
-            try:
-                fcntl.ioctl(0, termios.TIOCSWINSZ, struct.pack("HHHH", ROWS, COLUMNS, 0, 0))
-                os.execve(command[0], command, env)
-            finally:
-                os._exit(127)
-        self.status = None
-
-    def isalive(self):
-        if self.status is None:
-            pid, status = os.waitpid(self.pid, os.WNOHANG)
-            if pid:
-                self.status = status
-        return self.status is None
-
-    def send(self, data):
-        while data:
-            data = data[os.write(self.child_fd, data):]
-
-    @property
-    def exitstatus(self):
-        return os.WEXITSTATUS(self.status) if os.WIFEXITED(self.status) else None
-
-    @property
-    def signalstatus(self):
-        return os.WTERMSIG(self.status) if os.WIFSIGNALED(self.status) else None
-
-    def close(self):
-        if self.child_fd >= 0:
-            os.close(self.child_fd)
-            self.child_fd = -1
-        if self.isalive():
-            os.kill(self.pid, signal.SIGKILL)
-            self.status = os.waitpid(self.pid, 0)[1]
+def spawn(command, env):
+    """The program in a new pseudo-terminal, the leader of a session of its own; keys go to it
+    at once (pexpect waits a little before each send unless told otherwise)."""
+    child = pexpect.spawn(command[0], command[1:], env=env, dimensions=(ROWS, COLUMNS))
+    child.delaybeforesend = None
+    return child
 
 
 class Session:
@@ -137,7 +104,7 @@ class Session:
         """Runs the command until the program ends, moving staged files as they are closed.
         Returns its exit status, or None when the timeout ran out first (the program is then
         still running)."""
-        self.child = child = Child(command, self.env)
+        self.child = child = spawn(command, self.env)
         deadline = time.monotonic() + timeout if timeout else None
         keyboard = 0 if interactive else None
         closed = False
@@ -202,4 +169,4 @@ class Session:
         deadline = time.monotonic() + 10
         while self.child.isalive() and time.monotonic() < deadline:
             time.sleep(0.05)
-        self.child.close()
+        self.child.close(force=True)
