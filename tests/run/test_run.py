@@ -76,6 +76,20 @@ def run_processes(marker):
     return found
 
 
+def check_typical_run(test, capture, image):
+    """What either runner leaves of the typical run: its console, the client's results, the
+    capture, and an image of that capture alone, as mirdu-image writes it."""
+    test.assertRegex(test.console(), "^%s%s%s$" % (
+        re.escape(BANNER + UNDERLINE + "KVTGo\n"), WRITE_LINE, re.escape(PROMPT)))
+    test.assertEqual(results(test.out)[:5], [
+        test.marker, "load ok", "KVTGo = 00000001", "KVTWrite = 00000010", "unload done"])
+    with open(capture, "rb") as f:
+        test.assertEqual(f.read(), pattern(16, 1))
+    expected = os.path.join(test.folder, "expected-" + os.path.basename(image))
+    mirdu_image.write_image(mirdu_image.assemble([capture]), expected)
+    test.assertEqual(pathlib.Path(image).read_bytes(), pathlib.Path(expected).read_bytes())
+
+
 class RunTool(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
@@ -152,20 +166,10 @@ class RunTool(unittest.TestCase):
                                self.captures, earlier).write_bytes(b"earlier run"))
                 code, errors = self.finish()
                 self.assertEqual(code, status, errors)
-                self.assertRegex(self.console(), "^%s%s%s$" % (
-                    re.escape(BANNER + UNDERLINE + "KVTGo\n"), WRITE_LINE, re.escape(PROMPT)))
-                self.assertEqual(results(self.out)[:5], [
-                    self.marker, "load ok", "KVTGo = 00000001", "KVTWrite = 00000010",
-                    "unload done"])
                 capture = os.path.join(self.captures, "0000-kvtwrite-00001000.bin")
-                with open(capture, "rb") as f:
-                    self.assertEqual(f.read(), pattern(16, 1))
+                check_typical_run(self, capture, os.path.join(self.folder, image))
                 self.assertEqual(sorted(os.listdir(self.captures)), [os.path.basename(capture),
                                                                      earlier])
-                expected = os.path.join(self.folder, "expected-" + image)
-                mirdu_image.write_image(mirdu_image.assemble([capture]), expected)
-                self.assertEqual(pathlib.Path(self.folder, image).read_bytes(),
-                                 pathlib.Path(expected).read_bytes())
                 self.assertEqual(errors, "mirdu-run: image %s written\nmirdu-run: 2 calls "
                                  "logged, 1 capture file written (16 bytes), exit status %d, "
                                  "log %s\n" % (os.path.join(self.folder, image), status,
@@ -341,18 +345,9 @@ class WindowsRunTool(unittest.TestCase):
                            extra="f/0001-kvtwrite-00002000.bin")
                 code, errors = self.finish()
                 self.assertEqual(code, status, errors)
-                self.assertRegex(self.console(), "^%s%s%s$" % (
-                    re.escape(BANNER + UNDERLINE + "KVTGo\n"), WRITE_LINE, re.escape(PROMPT)))
-                self.assertEqual(results(self.out)[:5], [
-                    self.marker, "load ok", "KVTGo = 00000001", "KVTWrite = 00000010",
-                    "unload done"])
-                capture = os.path.join(self.folder, "f", "0000-kvtwrite-00001000.bin")
-                expected = os.path.join(self.folder, "expected-" + image)
-                with open(capture, "rb") as f:
-                    self.assertEqual(f.read(), pattern(16, 1))
-                mirdu_image.write_image(mirdu_image.assemble([capture]), expected)
-                self.assertEqual(pathlib.Path(self.folder, "f", image).read_bytes(),
-                                 pathlib.Path(expected).read_bytes())
+                f = os.path.join(self.folder, "f")
+                check_typical_run(self, os.path.join(f, "0000-kvtwrite-00001000.bin"),
+                                  os.path.join(f, image))
                 self.assertEqual(errors, "mirdu-run: image F:\\%s written\nmirdu-run: 2 calls "
                                  "logged, 1 capture file written (16 bytes), exit status %d, log "
                                  "Z:%s\n" % (image, status, self.log.replace("/", "\\")))

@@ -69,10 +69,12 @@ def wine_reads_console(child):
 
 
 def spawn(command, env):
-    """The program in a new pseudo-terminal, the leader of a session of its own; keys go to it
-    at once (pexpect waits a little before each send unless told otherwise)."""
+    """The program in a new pseudo-terminal, the leader of a session of its own. pexpect's
+    pauses are for people typing and for statuses not yet reaped: keys go at once, and the
+    terminal is closed only after the program has been waited for."""
     child = pexpect.spawn(command[0], command[1:], env=env, dimensions=(ROWS, COLUMNS))
     child.delaybeforesend = None
+    child.ptyproc.delayafterclose = 0
     return child
 
 
