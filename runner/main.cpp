@@ -1,11 +1,18 @@
 // mirdu-run.exe: runs a Windows client program with mirdu.dll unattended and keeps its log.
 //
 //     mirdu-run.exe [OPTIONS] [--] PROGRAM.exe [ARGS...]
+#include <cwchar>
+
+#include "runner/follow.h"
 #include "runner/options.h"
 #include "runner/run.h"
 
 int wmain(int argc, wchar_t **argv)
 {
+    // mirdu-run.exe as its own helper: --follow-console PID [--interactive] (see follow.h).
+    if (argc >= 3 && std::wcscmp(argv[1], L"--follow-console") == 0)
+        return FollowConsoles(std::wcstoul(argv[2], nullptr, 10),
+                              argc > 3 && std::wcscmp(argv[3], L"--interactive") == 0);
     Options options;
     switch (ParseOptions(argc, argv, options)) {
     case kHelpShown:

@@ -2,14 +2,6 @@
 
 namespace {
 
-std::string Utf8(const std::wstring &text)
-{
-    int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), (int)text.size(), NULL, 0, NULL, NULL);
-    std::string out(size, '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), (int)text.size(), &out[0], size, NULL, NULL);
-    return out;
-}
-
 bool WriteAll(HANDLE handle, const char *data, size_t size)
 {
     while (size > 0) {
@@ -60,6 +52,22 @@ std::wstring Widen(const std::string &text)
     int size = MultiByteToWideChar(CP_ACP, 0, text.data(), (int)text.size(), NULL, 0);
     std::wstring out(size, L'\0');
     MultiByteToWideChar(CP_ACP, 0, text.data(), (int)text.size(), &out[0], size);
+    return out;
+}
+
+std::string Utf8(const std::wstring &text)
+{
+    int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), (int)text.size(), NULL, 0, NULL, NULL);
+    std::string out(size, '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), (int)text.size(), &out[0], size, NULL, NULL);
+    return out;
+}
+
+std::wstring FromUtf8(const std::string &text)
+{
+    int size = MultiByteToWideChar(CP_UTF8, 0, text.data(), (int)text.size(), NULL, 0);
+    std::wstring out(size, L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text.data(), (int)text.size(), &out[0], size);
     return out;
 }
 

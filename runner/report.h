@@ -37,6 +37,8 @@ void Say(const std::wstring &message);
 
 std::wstring Plural(unsigned long long count, const wchar_t *word);
 std::wstring Widen(const std::string &text);
+std::string Utf8(const std::wstring &text);
+std::wstring FromUtf8(const std::string &text);
 std::wstring SystemMessage(DWORD error);
 
 // Whether a standard handle is a console (then text goes to it with WriteConsoleW).

@@ -6,6 +6,7 @@
 
 #include "runner/captures.h"
 #include "runner/drive.h"
+#include "runner/follow.h"
 #include "runner/image.h"
 #include "runner/job.h"
 #include "runner/pefile.h"
@@ -17,7 +18,7 @@ namespace {
 
 const char kPrompt[] = "Press ENTER to close this window"; // after an empty line, at unload
 
-Failure FindProgram(const std::wstring &given, std::wstring &program, int &bits)
+Failure FindProgram(const std::wstring &given, std::wstring &program, int &bits, bool &gui)
 {
     program = FullPath(given);
     DWORD attributes = GetFileAttributesW(program.c_str());
@@ -25,7 +26,7 @@ Failure FindProgram(const std::wstring &given, std::wstring &program, int &bits)
         return Fail(kExitMissing, L"no program " + given);
     if (attributes & FILE_ATTRIBUTE_DIRECTORY)
         return Fail(kExitNotWindows, given + L" is not a program file");
-    return MachineBits(program, PeKind::kProgram, kExitNotWindows, bits);
+    return MachineBits(program, PeKind::kProgram, kExitNotWindows, bits, &gui);
 }
 
 std::wstring DllBesideRunner()
@@ -81,12 +82,11 @@ Failure AllocateHiddenConsole()
     return {};
 }
 
-UniqueHandle InheritableConsole(const wchar_t *name)
+HANDLE InheritableConsole(const wchar_t *name)
 {
     SECURITY_ATTRIBUTES inherit = {sizeof inherit, NULL, TRUE};
-    return UniqueHandle(CreateFileW(name, GENERIC_READ | GENERIC_WRITE,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING,
-                                    0, NULL));
+    return CreateFileW(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                       &inherit, OPEN_EXISTING, 0, NULL);
 }
 
 // A line of the library's log: a call's name alone or followed by " : " and its values.
@@ -113,22 +113,6 @@ struct Tally {
     }
 };
 
-void PressEnter(HANDLE input)
-{
-    INPUT_RECORD keys[2] = {};
-    for (int i = 0; i < 2; i++) {
-        KEY_EVENT_RECORD &key = keys[i].Event.KeyEvent;
-        keys[i].EventType = KEY_EVENT;
-        key.bKeyDown = i == 0;
-        key.wRepeatCount = 1;
-        key.wVirtualKeyCode = VK_RETURN;
-        key.wVirtualScanCode = 0x1C;
-        key.uChar.AsciiChar = '\r';
-    }
-    DWORD written;
-    WriteConsoleInputA(input, keys, 2, &written);
-}
-
 struct Ending {
     int status;
     std::wstring words;
@@ -136,27 +120,91 @@ struct Ending {
 
 struct Session {
     const Options &options;
-    ConsoleScreen &screen;
+    ConsoleScreen *screen;     // mirdu-run's own console, shared with a console program
+    ConsoleFollower &follower; // the consoles that the program opens itself
     LineSinks &sinks;
     ChildJob &job;
-    HANDLE input, stopped;
+    HANDLE input, stopped;     // input: the shared console's
     Tally tally;
     unsigned long long keysSent = 0;
     Failure lost;
 
-    // Takes the new lines to the sinks and answers each closing prompt once.
-    bool Take(bool atEnd)
+    void Keep(const Failure &failure)
+    {
+        if (failure && !lost)
+            lost = failure;
+    }
+
+    // Lines of one read, from one console or both.
+    struct Batch {
+        std::vector<std::string> lines;
+        bool lastHasLineEnd = true;
+
+        void Add(const std::vector<std::string> &more, bool moreHasLineEnd)
+        {
+            if (more.empty())
+                return;
+            lines.insert(lines.end(), more.begin(), more.end());
+            lastHasLineEnd = moreHasLineEnd;
+        }
+    };
+
+    void FromScreen(bool atEnd, Batch &batch)
     {
         std::vector<std::string> lines;
         bool lastHasLineEnd = true;
-        Failure failure = atEnd ? screen.Finish(lines, lastHasLineEnd) : screen.Read(lines);
-        if (failure && !lost)
-            lost = failure;
-        sinks.Write(lines, lastHasLineEnd);
-        tally.Add(lines);
-        for (; !options.interactive && tally.prompts > keysSent; keysSent++)
-            PressEnter(input);
-        return !lines.empty();
+        if (screen)
+            Keep(atEnd ? screen->Finish(lines, lastHasLineEnd) : screen->Read(lines));
+        batch.Add(lines, lastHasLineEnd);
+    }
+
+    void FromFollower(bool atEnd, Batch &batch)
+    {
+        std::vector<std::string> lines;
+        bool lastHasLineEnd = true;
+        Keep(atEnd ? follower.Finish(lines, lastHasLineEnd) : follower.Read(lines));
+        batch.Add(lines, lastHasLineEnd);
+    }
+
+    // Takes the lines to the sinks and, while the run goes on, answers each closing prompt once.
+    bool Deliver(const Batch &batch, bool answer)
+    {
+        sinks.Write(batch.lines, batch.lastHasLineEnd);
+        tally.Add(batch.lines);
+        for (; answer && !options.interactive && tally.prompts > keysSent; keysSent++)
+            AnswerPrompt();
+        return !batch.lines.empty();
+    }
+
+    bool Take(bool atEnd)
+    {
+        Batch batch;
+        FromScreen(atEnd, batch);
+        FromFollower(atEnd, batch);
+        return Deliver(batch, !atEnd);
+    }
+
+    // Ends a run that did not end by itself. A console that the program opened goes with it,
+    // so that one is read to its end first.
+    void Halt(UINT status)
+    {
+        Batch batch;
+        FromFollower(true, batch);
+        Deliver(batch, false);
+        job.EndAll(status);
+        Take(true);
+    }
+
+    // Enter goes where the library waits for it: the console the program is attached to now,
+    // which after a reload is no longer the shared one.
+    void AnswerPrompt()
+    {
+        DWORD pid = GetProcessId(job.process());
+        if (screen && InThisConsole(pid))
+            return PressEnter(input);
+        if (!follower.started())
+            Keep(follower.Start(pid, options.interactive));
+        follower.PressEnter();
     }
 
     Ending Watch()
@@ -186,8 +234,7 @@ struct Session {
 
     Ending Stopped(int status)
     {
-        job.EndAll(status);
-        Take(true);
+        Halt(status);
         return {status, status == kExitInterrupted
                             ? L"stopped by Ctrl+C (exit status 130)"
                             : L"stopped: the console was closed (exit status 129)"};
@@ -195,8 +242,7 @@ struct Session {
 
     Ending TimedOut()
     {
-        job.EndAll(kExitTimeout);
-        Take(true);
+        Halt(kExitTimeout);
         wchar_t words[80];
         swprintf(words, ARRAYSIZE(words), L"timed out after %g s (exit status %d)",
                  options.timeout, kExitTimeout);
@@ -219,15 +265,39 @@ std::wstring Summary(const Tally &tally, const Captures &written, const Ending &
 struct Prepared {
     std::wstring program, dll;
     int bits = 0;
+    bool gui = false; // Windows starts it with no console: the library opens one
 };
 
 Failure CheckBeforeRun(const Options &options, Prepared &prepared)
 {
-    if (Failure failure = FindProgram(options.program, prepared.program, prepared.bits))
+    if (Failure failure = FindProgram(options.program, prepared.program, prepared.bits,
+                                      prepared.gui))
         return failure;
     if (Failure failure = ChooseDll(options.dll, prepared.program, prepared.bits, prepared.dll))
         return failure;
     return CheckSearchOrder(prepared.program, prepared.bits, prepared.dll, options.name);
+}
+
+// A console program runs in mirdu-run's console (a hidden one of its own when it was started
+// with none), with that console as its standard handles.
+Failure ShareConsole(const Options &options, ConsoleScreen &screen, UniqueHandle &input,
+                     UniqueHandle &output)
+{
+    if (!HasConsole()) {
+        if (options.interactive)
+            return Fail(kExitBadOptions, L"--interactive needs a console to type in; mirdu-run "
+                                         L"was started without one");
+        if (Failure failure = AllocateHiddenConsole())
+            return failure;
+    }
+    if (Failure failure = screen.Open())
+        return failure;
+    input.reset(InheritableConsole(L"CONIN$"));
+    output.reset(InheritableConsole(L"CONOUT$"));
+    if (!input.valid() || !output.valid())
+        return Fail(kExitRunner, L"cannot open the console for the program: " +
+                                     SystemMessage(GetLastError()));
+    return {};
 }
 
 } // namespace
@@ -240,22 +310,16 @@ int Run(const Options &options)
     HANDLE standardOutput = GetStdHandle(STD_OUTPUT_HANDLE);
     bool echo = standardOutput != NULL && GetFileType(standardOutput) != FILE_TYPE_UNKNOWN &&
                 !IsConsole(standardOutput);
-    if (!HasConsole()) {
-        if (options.interactive)
-            return Say(L"--interactive needs a console to type in; mirdu-run was started "
-                       L"without one"),
-                   kExitBadOptions;
-        if (Failure failure = AllocateHiddenConsole())
-            return Say(failure.message), failure.status;
-    }
 
     ConsoleScreen screen;
+    ConsoleFollower follower;
     LineSinks sinks;
     DriveMapping drive;
     DllPlacement placement;
     ChildJob job;
+    UniqueHandle input, output;
     std::wstring captures = options.captures.empty() ? L"F:\\" : FullPath(options.captures);
-    Failure failure = screen.Open();
+    Failure failure = prepared.gui ? Failure() : ShareConsole(options, screen, input, output);
     if (!failure && !options.log.empty())
         failure = sinks.OpenLog(options.log);
     if (!failure)
@@ -263,25 +327,33 @@ int Run(const Options &options)
     Captures before = ListCaptures(captures);
     if (!failure)
         failure = placement.Place(prepared.dll, options.name);
-    UniqueHandle input = InheritableConsole(L"CONIN$"), output = InheritableConsole(L"CONOUT$");
-    if (!failure && (!input.valid() || !output.valid()))
-        failure = Fail(kExitRunner, L"cannot open the console for the program: " +
-                                        SystemMessage(GetLastError()));
     UniqueHandle stopped(CreateEventW(NULL, TRUE, FALSE, NULL));
     WatchConsoleControl(stopped.get());
-    if (!failure)
+    if (!failure && !prepared.gui)
         failure = screen.Begin();
+    StandardHandles handles;
+    if (!prepared.gui) {
+        handles.input = input.get();
+        handles.output = handles.error = output.get();
+    }
     if (!failure)
-        failure = job.Start(prepared.program, options.args, input.get(), output.get());
+        failure = job.Start(prepared.program, options.args, handles, prepared.gui);
+    if (!failure && prepared.gui)
+        failure = follower.Start(GetProcessId(job.process()), options.interactive);
     if (failure)
         return Say(failure.message), failure.status;
+    job.EndOnConsoleClose();
 
     sinks.EchoToStandardOutput(echo);
-    Session session{options, screen, sinks, job, input.get(), stopped.get(), Tally(), 0, Failure()};
+    Session session{options,          prepared.gui ? nullptr : &screen, follower, sinks, job,
+                    input.get(),      stopped.get(), Tally(), 0, Failure()};
     Ending ending = session.Watch();
     placement.Remove();
     drive.Unmap();
     screen.Restore();
+    if (prepared.gui && !follower.followed())
+        Say(prepared.program + L" opened no console: it did not load the DLL, and nothing was "
+                               L"logged");
     Captures written = WrittenSince(before, ListCaptures(captures));
     const std::wstring programEnding = ending.words;
     auto runnerFailed = [&](const Failure &failure) {

@@ -58,6 +58,19 @@ Failure ConsoleScreen::Begin()
     return Mark(markerRow_, serial_);
 }
 
+Failure ConsoleScreen::BeginAtTop()
+{
+    CONSOLE_SCREEN_BUFFER_INFO info;
+    if (!GetConsoleScreenBufferInfo(out_.get(), &info))
+        return ConsoleFailure(L"reading the cursor");
+    serial_ = 0;
+    markerRow_ = -1;
+    if (info.dwCursorPosition.Y >= height_ - 1)
+        return Fail(kExitRunner, L"the program's console was full before mirdu-run could "
+                                 L"read it: lines were lost from the log");
+    return {};
+}
+
 std::string ConsoleScreen::Marker(unsigned serial) const
 {
     char text[kMarkerLength + 1];
@@ -119,18 +132,23 @@ Failure ConsoleScreen::Read(std::vector<std::string> &lines)
     if (Failure failure = Mark(last, next))
         return failure;
     std::string oldMarker = Marker(serial_), newMarker = Marker(next), block;
-    SHORT first = std::max(0, markerRow_ - lookBack_);
+    bool fromTop = markerRow_ < 0; // no marker yet: the first row of the block is new
+    SHORT first = fromTop ? 0 : std::max(0, markerRow_ - lookBack_);
     for (;;) {
         if (Failure failure = ReadRows(first, last - first + 1, block))
             return failure;
-        SHORT rows = (SHORT)(block.size() / width_), from = -1, to = -1;
+        SHORT rows = (SHORT)(block.size() / width_), from = fromTop ? -1 : -2, to = -1;
         for (SHORT row = 0; row < rows && to < 0; row++) {
             const char *marker = block.data() + (size_t)row * width_ + width_ - kMarkerLength;
-            if (oldMarker.compare(0, kMarkerLength, marker, kMarkerLength) == 0)
+            if (!fromTop && oldMarker.compare(0, kMarkerLength, marker, kMarkerLength) == 0)
                 from = row;
-            else if (from >= 0 && newMarker.compare(0, kMarkerLength, marker, kMarkerLength) == 0)
+            else if (from >= -1 && newMarker.compare(0, kMarkerLength, marker, kMarkerLength) == 0)
                 to = row;
         }
+        // Read from the top, any scroll before the marker was found took rows away unread.
+        if (to >= 0 && fromTop && to != last)
+            return Fail(kExitRunner, L"the program's console scrolled before mirdu-run could "
+                                     L"read it: lines were lost from the log");
         if (to >= 0) {
             for (SHORT row = from + 1; row <= to; row++)
                 lines.push_back(RowText(block, row, row == to));
@@ -185,4 +203,20 @@ void ConsoleScreen::Restore()
                                     COORD{(SHORT)(width_ - kMarkerLength), row}, &written);
     if (savedSize_.X < width_)
         SetConsoleScreenBufferSize(out_.get(), COORD{savedSize_.X, height_});
+}
+
+void PressEnter(HANDLE input)
+{
+    INPUT_RECORD keys[2] = {};
+    for (int i = 0; i < 2; i++) {
+        KEY_EVENT_RECORD &key = keys[i].Event.KeyEvent;
+        keys[i].EventType = KEY_EVENT;
+        key.bKeyDown = i == 0;
+        key.wRepeatCount = 1;
+        key.wVirtualKeyCode = VK_RETURN;
+        key.wVirtualScanCode = 0x1C;
+        key.uChar.AsciiChar = '\r';
+    }
+    DWORD written;
+    WriteConsoleInputA(input, keys, 2, &written);
 }

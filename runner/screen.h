@@ -33,6 +33,9 @@ public:
     Failure Open();
     // From here on, what is written to the console is the run's.
     Failure Begin();
+    // Everything on the console is the run's, from its first row: a console that the program
+    // opened. Fails when the buffer is full already, for then rows may have scrolled out.
+    Failure BeginAtTop();
     // Appends the lines completed since the last read.
     Failure Read(std::vector<std::string> &lines);
     // Once the program has ended: the rest, and a last line that has no line end yet.
@@ -50,11 +53,15 @@ private:
     UniqueHandle out_;
     COORD savedSize_ = {0, 0};
     SHORT width_ = 0, height_ = 0;
-    SHORT markerRow_ = -1;         // where the last marker was written or found
+    SHORT markerRow_ = -1;         // where the last marker was written or found; -1: none yet,
+                                   // the rows from the top are new
     unsigned serial_ = 0;          // the number in it
     SHORT lookBack_ = 0;           // how far above markerRow_ to look first: the last scroll
     std::vector<SHORT> markedRows_; // to clear at the end, moved up as the buffer scrolls
     bool restored_ = true;
 };
+
+// Enter written into a console's input, pressed and released: what ends the library's wait.
+void PressEnter(HANDLE input);
 
 #endif
