@@ -16,7 +16,9 @@ const wchar_t kHelp[] =
     L"\n"
     L"Runs PROGRAM with ARGS and mirdu.dll in this console (or a hidden one when there is\n"
     L"none), reads the library's lines from the console and answers its closing prompt with\n"
-    L"one key (--interactive leaves it to your keyboard). The lines go to standard output\n"
+    L"one key (--interactive leaves it to your keyboard). A GUI program gets no console, as\n"
+    L"Windows starts it: its lines are read from the console that the library opens in it,\n"
+    L"kept hidden (shown with --interactive). The lines go to standard output\n"
     L"when that is not the console; --log FILE keeps them as plain lines. The DLL is put\n"
     L"under its name in a folder of the run, first on the program's PATH; nothing is\n"
     L"written into the program's folder.\n"
@@ -28,6 +30,8 @@ const wchar_t kHelp[] =
     L"  --image FILE       after the run, write the memory image of the capture files it\n"
     L"                     wrote (no others) as mirdu-image does: FILE.hex or FILE.ihex\n"
     L"                     Intel HEX, FILE.bin raw binary\n"
+    L"  --screenshot FILE  a PNG picture of the program's windows as the run ends: at the\n"
+    L"                     closing prompt, a timeout or a stop\n"
     L"  --dll PATH         the mirdu.dll to use (default: the one beside mirdu-run.exe)\n"
     L"  --as NAME.dll      the name the program loads the library by (default mirdu.dll)\n"
     L"  --timeout SECONDS  end the program and all it started after that long (status 124)\n"
@@ -38,7 +42,9 @@ const wchar_t kHelp[] =
     L"fails; 126 when PROGRAM is not a Windows program; 127 when there is no PROGRAM; 2 for\n"
     L"bad options; 130 after Ctrl+C, 129 when the console was closed. A line on standard\n"
     L"error tells calls logged, capture files written, the exit status and the log's path;\n"
-    L"the image's path comes on a line before it.\n";
+    L"the image's path comes on a line before it. A run that is ended (timeout, Ctrl+C,\n"
+    L"closed console) first names the program's windows and their texts on standard error\n"
+    L"and in the log.\n";
 
 ParseResult Bad(const std::wstring &message)
 {
@@ -75,6 +81,7 @@ ParseResult ParseOptions(int argc, wchar_t **argv, Options &options)
         std::wstring *value;
     } valued[] = {{L"--captures", &options.captures}, {L"--log", &options.log},
                   {L"--image", &options.image},       {L"--dll", &options.dll},
+                  {L"--screenshot", &options.screenshot},
                   {L"--as", &options.name},           {L"--prefix", &prefixIgnored}};
     std::wstring timeout;
     int i = 1;

@@ -9,6 +9,7 @@ struct Options {
     std::wstring captures; // empty: F: must exist already
     std::wstring log;
     std::wstring image;    // empty: none
+    std::wstring screenshot; // empty: none
     std::wstring dll;      // empty: the mirdu.dll beside mirdu-run.exe
     std::wstring name = L"mirdu.dll";
     std::wstring program;

@@ -109,3 +109,10 @@ void LineSinks::Write(const std::vector<std::string> &lines, bool lastHasLineEnd
     if (echo_ && !outputGone_)
         outputGone_ = !WriteAll(GetStdHandle(STD_OUTPUT_HANDLE), text.data(), text.size());
 }
+
+void LineSinks::Note(const std::wstring &line)
+{
+    std::string text = Utf8(line) + "\n";
+    if (log_.valid())
+        WriteAll(log_.get(), text.data(), text.size());
+}

@@ -51,6 +51,8 @@ public:
     // Standard output gets the lines too unless it is the console that they are read from.
     void EchoToStandardOutput(bool echo) { echo_ = echo; }
     void Write(const std::vector<std::string> &lines, bool lastHasLineEnd = true);
+    // A line of mirdu-run's own, for the log alone.
+    void Note(const std::wstring &line);
 
 private:
     UniqueHandle log_;

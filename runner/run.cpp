@@ -13,6 +13,7 @@
 #include "runner/placement.h"
 #include "runner/report.h"
 #include "runner/screen.h"
+#include "runner/windows.h"
 
 namespace {
 
@@ -127,7 +128,9 @@ struct Session {
     HANDLE input, stopped;     // input: the shared console's
     Tally tally;
     unsigned long long keysSent = 0;
-    Failure lost;
+    Failure lost;              // the first failure of mirdu-run's own during the run
+    bool pictureTaken = false;
+    std::wstring pictureWhy;   // why the last picture asked for was not taken
 
     void Keep(const Failure &failure)
     {
@@ -170,10 +173,36 @@ struct Session {
     bool Deliver(const Batch &batch, bool answer)
     {
         sinks.Write(batch.lines, batch.lastHasLineEnd);
+        unsigned long long prompts = tally.prompts;
         tally.Add(batch.lines);
+        if (answer && tally.prompts > prompts)
+            TakePicture();
         for (; answer && !options.interactive && tally.prompts > keysSent; keysSent++)
             AnswerPrompt();
         return !batch.lines.empty();
+    }
+
+    // The program's windows, named on standard error and in the log: what a program that
+    // does not end waits for is mostly a message box.
+    void ReportWindows()
+    {
+        for (const std::wstring &window : DescribeWindows(job.job())) {
+            Say(window);
+            sinks.Note(L"mirdu-run: " + window);
+        }
+    }
+
+    // The picture asked for, of the windows as they stand now; a later one replaces it.
+    void TakePicture()
+    {
+        if (options.screenshot.empty())
+            return;
+        std::wstring why;
+        Failure failure = SaveScreenshot(job.job(), options.screenshot, why);
+        Keep(failure);
+        pictureTaken = pictureTaken || (!failure && why.empty());
+        if (!failure && !why.empty())
+            pictureWhy = why;
     }
 
     bool Take(bool atEnd)
@@ -188,6 +217,8 @@ struct Session {
     // so that one is read to its end first.
     void Halt(UINT status)
     {
+        ReportWindows();
+        TakePicture();
         Batch batch;
         FromFollower(true, batch);
         Deliver(batch, false);
@@ -346,7 +377,7 @@ int Run(const Options &options)
 
     sinks.EchoToStandardOutput(echo);
     Session session{options,          prepared.gui ? nullptr : &screen, follower, sinks, job,
-                    input.get(),      stopped.get(), Tally(), 0, Failure()};
+                    input.get(),      stopped.get(), Tally(), 0, Failure(), false, L""};
     Ending ending = session.Watch();
     placement.Remove();
     drive.Unmap();
@@ -354,6 +385,13 @@ int Run(const Options &options)
     if (prepared.gui && !follower.followed())
         Say(prepared.program + L" opened no console: it did not load the DLL, and nothing was "
                                L"logged");
+    if (session.pictureTaken)
+        Say(L"screenshot " + FullPath(options.screenshot) + L" written");
+    else if (!options.screenshot.empty())
+        Say(L"no screenshot: " + (session.pictureWhy.empty()
+                                      ? std::wstring(L"the run came to no closing prompt, "
+                                                     L"timeout or stop")
+                                      : session.pictureWhy));
     Captures written = WrittenSince(before, ListCaptures(captures));
     const std::wstring programEnding = ending.words;
     auto runnerFailed = [&](const Failure &failure) {

@@ -25,6 +25,7 @@ RUNNER = os.path.join(SOURCE, "tools", "mirdu-run")
 PREFIX = os.path.dirname(os.path.dirname(DRIVE_F))
 OTHER_DLL = os.path.join(SOURCE, "build", "win64" if ARCH == "win32" else "win32", "mirdu.dll")
 SYSTEM = os.path.join(PREFIX, "drive_c", "windows", "syswow64" if ARCH == "win32" else "system32")
+GUI_CLIENT = "mirdu-client-gui.exe"   # the same client as a GUI program: Windows gives it no console
 NAME = "kvtlane.dll"
 WRITE = "KVTWrite,0,buf:16:1,4096,16"
 WRITE_LINE = r"KVTWrite : buf = [0-9A-F]{8}, addr = 00001000, len = 00000010\n"
@@ -81,7 +82,8 @@ def check_typical_run(test, capture, image):
     capture, and an image of that capture alone, as mirdu-image writes it."""
     test.assertRegex(test.console(), "^%s%s%s$" % (
         re.escape(BANNER + UNDERLINE + "KVTGo\n"), WRITE_LINE, re.escape(PROMPT)))
-    test.assertEqual(results(test.out)[:5], [
+    steps = [r for r in results(test.out) if not r.startswith(("console ", "window "))]
+    test.assertEqual(steps[:5], [
         test.marker, "load ok", "KVTGo = 00000001", "KVTWrite = 00000010", "unload done"])
     with open(capture, "rb") as f:
         test.assertEqual(f.read(), pattern(16, 1))
@@ -300,11 +302,11 @@ class WindowsRunTool(unittest.TestCase):
 
     setUpClass, tearDownClass = RunTool.setUpClass, RunTool.tearDownClass
 
-    def start(self, name, options, steps, drive="link", extra=None):
+    def start(self, name, options, steps, drive="link", extra=None, client=CLIENT):
         self.folder = scratch("exe-" + name)
         self.program = os.path.join(self.folder, "program")
         os.mkdir(self.program)
-        shutil.copy(os.path.join(BUILD, CLIENT), self.program)
+        shutil.copy(os.path.join(BUILD, client), self.program)
         set_drive_f(drive, os.path.join(self.folder, "f"))
         if drive == "link":
             os.mkdir(os.path.join(self.folder, "f"))
@@ -317,7 +319,7 @@ class WindowsRunTool(unittest.TestCase):
                                                    "stderr.txt"))
         self.marker = "exe-%s-%d" % (name, os.getpid())
         command = [WINE, os.path.join(BUILD, "mirdu-run.exe"), "--log", self.log] + options
-        command += ["--", os.path.join(self.program, CLIENT), "--out", self.out,
+        command += ["--", os.path.join(self.program, client), "--out", self.out,
                     "mark:" + self.marker] + steps
         self.runner = pexpect.spawn("/bin/sh", ["-c", 'exec "$0" "$@" >"%s" 2>"%s"' % (
             self.stdout, self.stderr)] + command, env=dict(os.environ, DISPLAY=""),
@@ -337,14 +339,22 @@ class WindowsRunTool(unittest.TestCase):
         return log
 
     def test_runs_the_program_unattended_under_another_name(self):
-        # The image holds what this run wrote, not the capture an earlier run left in F:.
-        for last, status, image in [([], 0, "image.hex"), (["load:absent.dll"], 2, "image.Bin")]:
-            with self.subTest(status=status):
-                self.start("as-%d" % status, ["--as", NAME, "--image", "F:\\" + image],
-                           ["load:" + NAME, "KVTGo", WRITE, "unload"] + last,
-                           extra="f/0001-kvtwrite-00002000.bin")
+        # The image holds what this run wrote, not the capture an earlier run left in F:. The
+        # GUI client shows a window and has no console until the library opens one.
+        window = ["console", "window:Flash Tool 2.1"]
+        for client, first, last, status, image in [
+                (CLIENT, [], [], 0, "image.hex"), (CLIENT, [], ["load:absent.dll"], 2, "image.Bin"),
+                (GUI_CLIENT, window, ["console"], 0, "image.ihex")]:
+            with self.subTest(client=client, status=status):
+                self.start("as-%d-%s" % (status, client), ["--as", NAME, "--image", "F:\\" + image],
+                           first + ["load:" + NAME, "KVTGo", WRITE, "unload"] + last,
+                           extra="f/0001-kvtwrite-00002000.bin", client=client)
                 code, errors = self.finish()
                 self.assertEqual(code, status, errors)
+                if client == GUI_CLIENT:
+                    self.assertEqual([r for r in results(self.out) if r.startswith(
+                        ("console ", "window ", "load "))], ["console no", "window ok", "load ok",
+                                                             "console no"])
                 f = os.path.join(self.folder, "f")
                 check_typical_run(self, os.path.join(f, "0000-kvtwrite-00001000.bin"),
                                   os.path.join(f, image))
@@ -353,14 +363,18 @@ class WindowsRunTool(unittest.TestCase):
                                  "Z:%s\n" % (image, status, self.log.replace("/", "\\")))
 
     def test_more_lines_than_the_console_holds_come_once_each_in_order(self):
-        # The ids count up and wrap at 255: a line lost or doubled breaks the sequence.
-        self.start("50000", [], ["load", "repeat:50000:KVTFindNext,0,entry", "unload"])
-        code, errors = self.finish()
-        self.assertEqual(code, 0, errors)
-        lines = self.console().split("\n")
-        self.assertEqual(lines[2:-3], ["KVTFindNext : host = 0, id = %d" % (n % 256)
-                                       for n in range(50000)])
-        self.assertIn("mirdu-run: 50000 calls logged, 0 capture files written", errors)
+        # The ids count up and wrap at 255: a line lost or doubled breaks the sequence. The GUI
+        # client's lines are read from the console that the library opens in it.
+        for client in (CLIENT, GUI_CLIENT):
+            with self.subTest(client):
+                self.start("50000-" + client, [], ["load", "repeat:50000:KVTFindNext,0,entry",
+                                                   "unload"], client=client)
+                code, errors = self.finish()
+                self.assertEqual(code, 0, errors)
+                lines = self.console().split("\n")
+                self.assertEqual(lines[2:-3], ["KVTFindNext : host = 0, id = %d" % (n % 256)
+                                               for n in range(50000)])
+                self.assertIn("mirdu-run: 50000 calls logged, 0 capture files written", errors)
 
     def test_refuses_before_anything_runs(self):
         taken = r"drive F: is taken \(.*\): --captures maps F: only when it is free"
@@ -383,11 +397,24 @@ class WindowsRunTool(unittest.TestCase):
                 self.assertFalse(os.path.exists(self.out), "the program ran")
 
     def test_timeout_ends_the_program_and_all_it_started(self):
-        self.start("timeout", ["--timeout", "8"], ["load", "KVTGo", "sleep:600000", "unload"])
-        code, errors = self.finish()
-        self.assertEqual(code, 124, errors)
-        self.assertEqual(self.console(), BANNER + UNDERLINE + "KVTGo\n")
-        self.assertIn(", timed out after 8 s (exit status 124), log ", errors)
+        # A GUI client stuck in a message box: its windows are named before it is ended. With
+        # nothing drawn (no display), no picture is written.
+        box = 'msgbox:Device not responding (code 0x21).'
+        for client, steps in [(CLIENT, ["sleep:600000"]), (GUI_CLIENT, ["window:Flash", box])]:
+            with self.subTest(client):
+                shot = os.path.join(scratch("exe-timeout-shot"), "shot.png")
+                self.start("timeout-" + client, ["--timeout", "8", "--screenshot", shot],
+                           ["load", "KVTGo"] + steps + ["unload"], client=client)
+                code, errors = self.finish()
+                self.assertEqual(code, 124, errors)
+                self.assertEqual(self.console(), BANNER + UNDERLINE + "KVTGo\n")
+                self.assertIn(", timed out after 8 s (exit status 124), log ", errors)
+                self.assertFalse(os.path.exists(shot))
+                if client == GUI_CLIENT:
+                    self.assertIn('mirdu-run: window "mirdu-client": "Device not responding '
+                                  '(code 0x21)." [OK]\nmirdu-run: window "Flash": "Ready." '
+                                  '[Program device]\n', errors)
+                    self.assertRegex(errors, "no picture.*nothing is drawn")
 
 
 if __name__ == "__main__":
