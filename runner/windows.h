@@ -1,4 +1,5 @@
-// What the program shows on screen: its visible top-level windows, named by their texts.
+// What the program shows on screen: its visible top-level windows, named by their texts, and a
+// picture of them.
 #ifndef MIRDU_RUNNER_WINDOWS_H
 #define MIRDU_RUNNER_WINDOWS_H
 
@@ -19,5 +20,15 @@
 // cut and ends in "...". A window whose controls do not answer within half a second ends in
 // " (not responding)", with the texts it gave until then.
 std::vector<std::wstring> DescribeWindows(HANDLE job);
+
+// Saves a PNG picture of the job's visible top-level windows as they stand (the screen area
+// that holds them all), written with Windows' own image encoder (WIC; Wine has it too), through
+// a temporary file beside `path` that replaces it only when complete. Returns a Failure
+// (kExitRunner) when the file cannot be written; otherwise {} with `why` empty when written,
+// or `why` saying why no picture was written when that is no failure: the program shows no
+// window, or nothing is drawn (no display: every pixel alike), in which case no blank picture
+// is written. So are windows all minimized or off the screen, and a screen that cannot be read
+// (Wine's null graphics driver fails the copy: "the screen cannot be read (no display)").
+Failure SaveScreenshot(HANDLE job, const std::wstring &path, std::wstring &why);
 
 #endif
