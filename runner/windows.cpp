@@ -91,7 +91,9 @@ bool ControlText(HWND control, std::wstring &text)
     if (!SendMessageTimeoutW(control, WM_GETTEXT, text.size(), (LPARAM)&text[0],
                              SMTO_ABORTIFHUNG, kAnswerMs, &copied)) {
         text.clear();
-        return !IsWindow(control); // gone meanwhile: no text, and no sign of a hang
+        // A timeout is a hang; otherwise the control went meanwhile, or the system refused
+        // the message (an elevated program's control).
+        return GetLastError() != ERROR_TIMEOUT;
     }
     text.resize(std::min<size_t>(copied, text.size() - 1));
     text = Cut(text);
