@@ -151,8 +151,9 @@ std::wstring Escaped(const std::wstring &text)
     return out;
 }
 
+// What a window says first, then what it offers: its buttons.
 struct ControlTexts {
-    std::wstring shown;
+    std::wstring texts, buttons;
     bool answering = true;
 };
 
@@ -169,9 +170,9 @@ BOOL CALLBACK OnControl(HWND control, LPARAM context)
     if (text.empty())
         return TRUE;
     if (IsButton(control))
-        controls->shown += L" [" + Escaped(WithoutMnemonics(text)) + L"]";
+        controls->buttons += L" [" + Escaped(WithoutMnemonics(text)) + L"]";
     else
-        controls->shown += L" \"" + Escaped(text) + L"\"";
+        controls->texts += L" \"" + Escaped(text) + L"\"";
     return TRUE;
 }
 
@@ -180,8 +181,8 @@ std::wstring Describe(HWND window)
     ControlTexts controls;
     EnumChildWindows(window, OnControl, (LPARAM)&controls);
     std::wstring line = L"window \"" + Escaped(Title(window)) + L"\"";
-    if (!controls.shown.empty())
-        line += L":" + controls.shown;
+    if (!controls.texts.empty() || !controls.buttons.empty())
+        line += L":" + controls.texts + controls.buttons;
     if (!controls.answering)
         line += L" (not responding)";
     return line;
