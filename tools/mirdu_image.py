@@ -17,19 +17,25 @@ For another program (mirdu-run --image):
 Every failure is an ImageError with a message for the user; a file is written to a temporary
 name beside it and renamed into place only when complete."""
 
-import argparse
 import binascii
 import bisect
 import heapq
 import math
 import os
 import re
+import stat
 import sys
-import tempfile
 from collections import namedtuple
-from xml.sax.saxutils import escape
 
-CAPTURE_NAME = re.compile(r"(\d{4,})-(kvtwrite|kvtsyncwrite)-([0-9A-F]{8})\.bin")
+# mirdu-run imports this module for the capture names: what only a command needs
+# (argparse, tempfile, xml) is imported where it is used.
+
+# The library prints its signed 32-bit counter with %04d: 0000 ... 2147483647, then, once it
+# wraps, -2147483648 ... -001.
+CAPTURE_NAME = re.compile(r"(\d{4,}|-\d{3,})-(kvtwrite|kvtsyncwrite)-([0-9A-F]{8})\.bin")
+# Windows matches names regardless of case: any of these is what the library would open.
+CAPTURE_NAME_ANY_CASE = re.compile(CAPTURE_NAME.pattern, re.IGNORECASE)
+NUMBERS = range(-(1 << 31), 1 << 31)
 ADDRESS_SPACE = 1 << 32
 MAX_BINARY = 256 << 20        # a larger binary needs --max-size: one stray write makes 4 GiB
 FORMATS = {".bin": "bin", ".hex": "hex", ".ihex": "hex"}
@@ -43,39 +49,87 @@ class ImageError(Exception):
 Capture = namedtuple("Capture", "number kind address end path mtime data")
 
 
-def capture_key(name):
-    """(number, kind, address) of a capture file name, or None for any other name."""
-    match = CAPTURE_NAME.fullmatch(name)
-    if match is None:
+def capture_key(name, any_case=False):
+    """(number, kind, address) of a capture file name, or None for any other name; any_case:
+    also a name that differs from one only in case."""
+    match = (CAPTURE_NAME_ANY_CASE if any_case else CAPTURE_NAME).fullmatch(name)
+    if match is None or int(match.group(1)) not in NUMBERS:
         return None
-    return int(match.group(1)), match.group(2), int(match.group(3), 16)
+    return int(match.group(1)), match.group(2).lower(), int(match.group(3), 16)
 
 
-def read_capture(path):
-    number, kind, address = capture_key(os.path.basename(path))
+def capture_order(number):
+    """Capture order within one load: the counter counts on from 2147483647 to -2147483648."""
+    return number % len(NUMBERS)
+
+
+NOT_FILES = ((stat.S_ISDIR, "a folder"), (stat.S_ISFIFO, "a named pipe"),
+             (stat.S_ISCHR, "a character device"), (stat.S_ISBLK, "a block device"),
+             (stat.S_ISSOCK, "a socket"))
+
+
+def capture_stat(path):
+    """os.stat of a capture file, through a symbolic link; an ImageError that names it when it
+    is not a regular file. Nothing is opened: a pipe or a device would block or never end."""
     try:
-        with open(path, "rb") as f:
-            mtime = os.fstat(f.fileno()).st_mtime_ns
-            data = f.read()
+        st = os.stat(path)
+    except OSError as error:
+        if os.path.islink(path) and isinstance(error, FileNotFoundError):
+            raise ImageError("%s is a symbolic link to %s, which is not there"
+                             % (path, os.readlink(path)))
+        raise ImageError("cannot read %s: %s" % (path, error.strerror or error))
+    if not stat.S_ISREG(st.st_mode):
+        what = next((kind for test, kind in NOT_FILES if test(st.st_mode)), "not a file")
+        if os.path.islink(path):
+            what = "a symbolic link to %s, %s" % (os.readlink(path), what)
+        raise ImageError("%s is %s: only regular files are read as captures" % (path, what))
+    return st
+
+
+def look_at(path):
+    """The number, kind, address and os.stat of a capture file, which must fit below
+    FFFFFFFF; nothing of it read yet."""
+    key = capture_key(os.path.basename(path))
+    if key is None:
+        raise ImageError("%s is not named as a capture file (NNNN-kvtwrite-AAAAAAAA.bin or "
+                         "NNNN-kvtsyncwrite-AAAAAAAA.bin)" % path)
+    st = capture_stat(path)
+    if key[2] + st.st_size > ADDRESS_SPACE:
+        raise ImageError("%s: its %d bytes at %08X run past FFFFFFFF, the last device address"
+                         % (path, st.st_size, key[2]))
+    return key + (st,)
+
+
+def read_capture(path, number, kind, address, st):
+    """The capture's bytes, exactly as they were looked at: a file that grows, shrinks or is
+    written to meanwhile is an error, never half an image."""
+    try:
+        fd = os.open(path, os.O_RDONLY | os.O_NONBLOCK | os.O_CLOEXEC)
+        with open(fd, "rb") as f:
+            before = os.fstat(fd)
+            data = f.read(st.st_size + 1) if same_file(st, before) else b""
+            after = os.fstat(fd)
     except OSError as error:
         raise ImageError("cannot read %s: %s" % (path, error.strerror or error))
-    end = address + len(data)
-    if end > ADDRESS_SPACE:
-        raise ImageError("%s: its %d bytes at %08X run past FFFFFFFF, the last device address"
-                         % (path, len(data), address))
-    return Capture(number, kind, address, end, path, mtime, data)
+    if not (same_file(st, before) and same_file(st, after) and len(data) == st.st_size):
+        raise ImageError("%s changed while it was read (%d bytes before, %d after): make the "
+                         "image again once nothing writes there" % (path, st.st_size,
+                                                                     after.st_size))
+    return Capture(number, kind, address, address + len(data), path, st.st_mtime_ns, data)
+
+
+def same_file(a, b):
+    return ((a.st_dev, a.st_ino, a.st_mode, a.st_size, a.st_mtime_ns)
+            == (b.st_dev, b.st_ino, b.st_mode, b.st_size, b.st_mtime_ns))
 
 
 def assemble(paths):
     """The image of the given capture files. Their names give number and address; they are
-    laid in capture order, files of one number (from different runs) older first."""
-    captures = []
-    for path in paths:
-        if capture_key(os.path.basename(path)) is None:
-            raise ImageError("%s is not named as a capture file (NNNN-kvtwrite-AAAAAAAA.bin or "
-                             "NNNN-kvtsyncwrite-AAAAAAAA.bin)" % path)
-        captures.append(read_capture(path))
-    captures.sort(key=lambda c: (c.number, c.mtime, os.path.basename(c.path)))
+    laid in capture order, files of one number (from different runs) older first. Each is
+    looked at before any is read: one that is no regular file or does not fit stops it all."""
+    looked = [(path,) + look_at(path) for path in paths]
+    captures = [read_capture(*capture) for capture in looked]
+    captures.sort(key=lambda c: (capture_order(c.number), c.mtime, os.path.basename(c.path)))
     return Image(captures)
 
 
@@ -188,7 +242,7 @@ class Image:
 
 def number_ranges(numbers, limit=None):
     """'0000-0099, 0102' for the given capture numbers; with limit, at most that many ranges."""
-    numbers = sorted(set(numbers))
+    numbers = sorted(set(numbers), key=capture_order)
     ranges = []
     for n in numbers:
         if ranges and ranges[-1][1] == n - 1:
@@ -212,6 +266,7 @@ def human_size(count):
 
 def write_atomically(path, write):
     """Calls write(file) on a temporary file beside path, then renames it to path."""
+    import tempfile
     folder = os.path.dirname(os.path.abspath(path))
     try:
         fd, temporary = tempfile.mkstemp(dir=folder, prefix="." + os.path.basename(path) + ".")
@@ -382,6 +437,7 @@ def merged(intervals):
 
 
 def svg_text(x, y, text, anchor="start", colour=INK, style=""):
+    from xml.sax.saxutils import escape
     return ('<text x="%d" y="%d" fill="%s" text-anchor="%s"%s>%s</text>'
             % (x, y, colour, anchor, style, escape(text)))
 
@@ -465,12 +521,15 @@ NNNN-kvtsyncwrite-AAAAAAAA.bin; other files are left alone), lays each at its de
 capture order, a later capture replacing bytes of an earlier one, and writes the image (-o),
 the map (--map, the default when nothing else is asked for) or a picture of the map (--svg).
 Files of one number (from two runs into one folder) are taken older first, with a warning.
+Only regular files (or links to one) are read: a pipe, device, socket or folder with a
+capture's name is refused, as is a file that changes while it is read.
 
 exit status: 0 when done, 1 for bad input or a file that cannot be read or written,
 2 for bad options. Nothing is left half-written."""
 
 
 def parse_options(argv):
+    import argparse
     parser = argparse.ArgumentParser(prog="mirdu-image", description=HELP,
                                      formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("folder", metavar="CAPTURE_DIR", help="the folder of capture files")
