@@ -65,7 +65,12 @@ def capture_order(number):
 
 NOT_FILES = ((stat.S_ISDIR, "a folder"), (stat.S_ISFIFO, "a named pipe"),
              (stat.S_ISCHR, "a character device"), (stat.S_ISBLK, "a block device"),
-             (stat.S_ISSOCK, "a socket"))
+             (stat.S_ISSOCK, "a socket"), (stat.S_ISLNK, "a symbolic link"))
+
+
+def kind_of(mode):
+    """What an entry that is no regular file is, in words."""
+    return next((kind for test, kind in NOT_FILES if test(mode)), "no regular file")
 
 
 def capture_stat(path):
@@ -79,7 +84,7 @@ def capture_stat(path):
                              % (path, os.readlink(path)))
         raise ImageError("cannot read %s: %s" % (path, error.strerror or error))
     if not stat.S_ISREG(st.st_mode):
-        what = next((kind for test, kind in NOT_FILES if test(st.st_mode)), "not a file")
+        what = kind_of(st.st_mode)
         if os.path.islink(path):
             what = "a symbolic link to %s, %s" % (os.readlink(path), what)
         raise ImageError("%s is %s: only regular files are read as captures" % (path, what))
