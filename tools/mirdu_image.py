@@ -31,10 +31,10 @@ from collections import namedtuple
 # (argparse, tempfile, xml) is imported where it is used.
 
 # The library prints its signed 32-bit counter with %04d: 0000 ... 2147483647, then, once it
-# wraps, -2147483648 ... -001.
-CAPTURE_NAME = re.compile(r"(\d{4,}|-\d{3,})-(kvtwrite|kvtsyncwrite)-([0-9A-F]{8})\.bin")
+# has wrapped, -2147483648 ... -001. ASCII only, as the runner's own parser (runner/captures.cpp).
+CAPTURE_NAME = re.compile(r"(\d{4,}|-\d{3,})-(kvtwrite|kvtsyncwrite)-([0-9A-F]{8})\.bin", re.ASCII)
 # Windows matches names regardless of case: any of these is what the library would open.
-CAPTURE_NAME_ANY_CASE = re.compile(CAPTURE_NAME.pattern, re.IGNORECASE)
+CAPTURE_NAME_ANY_CASE = re.compile(CAPTURE_NAME.pattern, re.ASCII | re.IGNORECASE)
 NUMBERS = range(-(1 << 31), 1 << 31)
 ADDRESS_SPACE = 1 << 32
 MAX_BINARY = 256 << 20        # a larger binary needs --max-size: one stray write makes 4 GiB
