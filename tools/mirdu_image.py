@@ -45,8 +45,8 @@ class ImageError(Exception):
     """Bad input or a file that cannot be read or written; the message says which."""
 
 
-# One capture file; end is one past its last byte, mtime in nanoseconds.
-Capture = namedtuple("Capture", "number kind address end path mtime data")
+# One capture file; end is one past its last byte; st its os.stat when looked at.
+Capture = namedtuple("Capture", "number kind address end path st")
 
 
 def capture_key(name, any_case=False):
@@ -92,35 +92,50 @@ def capture_stat(path):
 
 
 def look_at(path):
-    """The number, kind, address and os.stat of a capture file, which must fit below
-    FFFFFFFF; nothing of it read yet."""
+    """The capture of a file, which must fit below FFFFFFFF; nothing of it read yet."""
     key = capture_key(os.path.basename(path))
     if key is None:
         raise ImageError("%s is not named as a capture file (NNNN-kvtwrite-AAAAAAAA.bin or "
                          "NNNN-kvtsyncwrite-AAAAAAAA.bin)" % path)
+    number, kind, address = key
     st = capture_stat(path)
-    if key[2] + st.st_size > ADDRESS_SPACE:
+    if address + st.st_size > ADDRESS_SPACE:
         raise ImageError("%s: its %d bytes at %08X run past FFFFFFFF, the last device address"
-                         % (path, st.st_size, key[2]))
-    return key + (st,)
+                         % (path, st.st_size, address))
+    return Capture(number, kind, address, address + st.st_size, path, st)
 
 
-def read_capture(path, number, kind, address, st):
-    """The capture's bytes, exactly as they were looked at: a file that grows, shrinks or is
-    written to meanwhile is an error, never half an image."""
+def read_spans(capture, spans):
+    """The bytes of the spans (start, end) of a capture, read exactly as the file was looked
+    at: one that grows, shrinks or is written to meanwhile is an error, never half an image."""
+    path, st = capture.path, capture.st
     try:
         fd = os.open(path, os.O_RDONLY | os.O_NONBLOCK | os.O_CLOEXEC)
-        with open(fd, "rb") as f:
+        try:
             before = os.fstat(fd)
-            data = f.read(st.st_size + 1) if same_file(st, before) else b""
+            data = [read_at(fd, start - capture.address, end - start)
+                    for start, end in spans] if same_file(st, before) else []
             after = os.fstat(fd)
+        finally:
+            os.close(fd)
     except OSError as error:
         raise ImageError("cannot read %s: %s" % (path, error.strerror or error))
-    if not (same_file(st, before) and same_file(st, after) and len(data) == st.st_size):
+    if not (same_file(st, before) and same_file(st, after) and all(data)):
         raise ImageError("%s changed while it was read (%d bytes before, %d after): make the "
                          "image again once nothing writes there" % (path, st.st_size,
                                                                      after.st_size))
-    return Capture(number, kind, address, address + len(data), path, st.st_mtime_ns, data)
+    return data
+
+
+def read_at(fd, offset, size):
+    """size bytes from offset, or None where the file ends before."""
+    data, done = bytearray(size), 0
+    while done < size:
+        got = os.preadv(fd, [memoryview(data)[done:done + (1 << 30)]], offset + done)
+        if got == 0:
+            return None
+        done += got
+    return data
 
 
 def same_file(a, b):
@@ -131,11 +146,14 @@ def same_file(a, b):
 def assemble(paths):
     """The image of the given capture files. Their names give number and address; they are
     laid in capture order, files of one number (from different runs) older first. Each is
-    looked at before any is read: one that is no regular file or does not fit stops it all."""
-    looked = [(path,) + look_at(path) for path in paths]
-    captures = [read_capture(*capture) for capture in looked]
-    captures.sort(key=lambda c: (capture_order(c.number), c.mtime, os.path.basename(c.path)))
-    return Image(captures)
+    looked at before any is read, so that one that is no regular file or does not fit stops
+    it all; then only the bytes that no later capture replaced are read."""
+    captures = [look_at(path) for path in paths]
+    captures.sort(key=lambda c: (capture_order(c.number), c.st.st_mtime_ns,
+                                 os.path.basename(c.path)))
+    image = Image(captures)
+    image.read()
+    return image
 
 
 def assemble_folder(folder):
@@ -164,14 +182,14 @@ class Image:
     def __init__(self, captures):
         self.captures = captures
         self.others = 0
-        self.pieces = []      # [start, end, owner]: runs of bytes owned by one capture
+        self.pieces = []      # [start, end, owner, bytes]: runs of bytes owned by one capture
         self.regions = []     # [start, end, owners]: contiguous written bytes, captures in it
         self.overlaps = []    # [later, earlier, start, end]
         self._sweep()
 
     def _sweep(self):
         captures = self.captures
-        todo = sorted((k for k, c in enumerate(captures) if c.data),
+        todo = sorted((k for k, c in enumerate(captures) if c.end > c.address),
                       key=lambda k: captures[k].address)
         ends, active, pairs = [], [], {}
         i, pos, region = 0, 0, None
@@ -214,19 +232,29 @@ class Image:
             carried[(later, earlier)] = record
         return carried
 
+    def read(self):
+        """Reads the bytes of every piece, each file once."""
+        kept = {}
+        for piece in self.pieces:
+            kept.setdefault(piece[2], []).append(piece)
+        for owner, pieces in kept.items():
+            for piece, data in zip(pieces, read_spans(self.captures[owner],
+                                                      [piece[:2] for piece in pieces])):
+                piece.append(data)
+
     @property
     def size(self):
-        return sum(end - start for start, end, _ in self.pieces)
+        return sum(end - start for start, end, *_ in self.pieces)
 
     @property
     def captured(self):
-        return sum(len(c.data) for c in self.captures)
+        return sum(c.end - c.address for c in self.captures)
 
     def runs(self, first=0, last=ADDRESS_SPACE - 1):
         """(start, bytes) of each contiguous run of written bytes within first..last."""
         start, chunks, at = None, [], None
-        for begin, end, owner in self.pieces:
-            begin, end = max(begin, first), min(end, last + 1)
+        for piece_start, piece_end, _, data in self.pieces:
+            begin, end = max(piece_start, first), min(piece_end, last + 1)
             if begin >= end:
                 continue
             if chunks and begin != at:
@@ -234,8 +262,7 @@ class Image:
                 chunks = []
             if not chunks:
                 start = begin
-            capture = self.captures[owner]
-            chunks.append(memoryview(capture.data)[begin - capture.address:end - capture.address])
+            chunks.append(memoryview(data)[begin - piece_start:end - piece_start])
             at = end
         if chunks:
             yield start, b"".join(chunks)
@@ -389,7 +416,7 @@ def table(rows, right):
 
 def summary(image, source):
     count = len(image.captures)
-    empty = sum(1 for c in image.captures if not c.data)
+    empty = sum(1 for c in image.captures if c.end == c.address)
     text = "%s: %d capture%s" % (source, count, "" if count == 1 else "s")
     if empty:
         text += " (%d empty)" % empty
