@@ -4,19 +4,39 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <map>
 #include <string>
+
+#include "runner/report.h"
+#include "shell/handle.h"
 
 struct CaptureFile {
     unsigned long long size;
     FILETIME written, created;
+    DWORD attributes;
+    uint32_t order, address; // from the name: capture order and the device address
 };
 using Captures = std::map<std::wstring, CaptureFile>;
 
-// NNNN-kvtwrite-AAAAAAAA.bin or NNNN-kvtsyncwrite-AAAAAAAA.bin: four digits or more.
-bool IsCaptureName(const std::wstring &name);
+// NNNN-kvtwrite-AAAAAAAA.bin or NNNN-kvtsyncwrite-AAAAAAAA.bin, NNNN the library's signed
+// 32-bit counter as %04d prints it: 0000 ... 2147483647, then -2147483648 ... -001. order is
+// the counter taken as unsigned, so that it counts on past the wrap. False for another name.
+bool ParseCaptureName(const std::wstring &name, uint32_t &order, uint32_t &address);
+std::wstring InFolder(const std::wstring &folder, const std::wstring &name);
+// Every entry with a capture's name, whatever it is; looked at, never opened.
 Captures ListCaptures(const std::wstring &folder);
-// The files that are new or changed since before.
+// The entries that are new or changed since before.
 Captures WrittenSince(const Captures &before, const Captures &after);
+
+// Opens a capture (access FILE_READ_ATTRIBUTES to look at it, GENERIC_READ to read it) and
+// fails, naming it, unless it is a file on disk: a folder, a pipe, a device, a socket is not.
+Failure OpenCaptureFile(const std::wstring &path, DWORD access, UniqueHandle &file,
+                        BY_HANDLE_FILE_INFORMATION &info);
+// Fails, naming it, unless the entry is a file on disk. Wine lists a pipe, a device and a
+// socket as an empty file: such an entry, and a link, is opened to be looked at, never read.
+Failure CheckCaptureFile(const std::wstring &path, const CaptureFile &file);
+// Takes out of written what is no file on disk, each named on standard error.
+void LeaveOddEntries(const std::wstring &folder, Captures &written);
 
 #endif

@@ -22,19 +22,15 @@ const size_t kBlock = 1 << 20;           // what goes to the file in one write
 
 struct Capture {
     std::wstring name;
-    std::wstring number; // the digits without leading zeros: more digits, a larger number
-    FILETIME written;
-    Address address, size;
+    CaptureFile file;
 };
 
 // Capture order: by number; files of one number (from two loads) older first, then by name.
 bool Earlier(const Capture &a, const Capture &b)
 {
-    if (a.number.size() != b.number.size())
-        return a.number.size() < b.number.size();
-    if (a.number != b.number)
-        return a.number < b.number;
-    if (LONG order = CompareFileTime(&a.written, &b.written))
+    if (a.file.order != b.file.order)
+        return a.file.order < b.file.order;
+    if (LONG order = CompareFileTime(&a.file.written, &b.file.written))
         return order < 0;
     return a.name < b.name;
 }
@@ -42,14 +38,8 @@ bool Earlier(const Capture &a, const Capture &b)
 std::vector<Capture> InCaptureOrder(const Captures &captures)
 {
     std::vector<Capture> ordered;
-    for (const auto &file : captures) {
-        const std::wstring &name = file.first;
-        size_t digits = name.find(L'-');
-        size_t zeros = std::min(name.find_first_not_of(L'0'), digits);
-        ordered.push_back({name, name.substr(zeros, digits - zeros), file.second.written,
-                           std::wcstoull(name.substr(name.size() - 12, 8).c_str(), nullptr, 16),
-                           file.second.size});
-    }
+    for (const auto &file : captures)
+        ordered.push_back({file.first, file.second});
     std::sort(ordered.begin(), ordered.end(), Earlier);
     return ordered;
 }
@@ -130,25 +120,51 @@ bool ReadAt(HANDLE file, Address offset, unsigned char *data, Address size)
     return true;
 }
 
-// Reads the bytes of the capture that the later ones left uncovered.
-Failure LayCapture(const std::wstring &path, const Capture &capture, Covered &covered,
-                   std::vector<Piece> &pieces)
+Address SizeOf(const BY_HANDLE_FILE_INFORMATION &info)
 {
-    Address end = capture.address + capture.size;
-    if (end > kAddressSpace)
+    return ((Address)info.nFileSizeHigh << 32) | info.nFileSizeLow;
+}
+
+// A capture is read exactly as it was listed: one that grows, shrinks or is written to
+// meanwhile gives no image rather than half of one.
+Failure Unchanged(const std::wstring &path, const CaptureFile &listed,
+                  const BY_HANDLE_FILE_INFORMATION &opened, const BY_HANDLE_FILE_INFORMATION &now)
+{
+    if (SizeOf(now) == listed.size &&
+        CompareFileTime(&opened.ftLastWriteTime, &now.ftLastWriteTime) == 0)
+        return {};
+    return Fail(kExitRunner, path + L" changed while it was read (" +
+                                 std::to_wstring(listed.size) + L" bytes before, " +
+                                 std::to_wstring(SizeOf(now)) +
+                                 L" after): make the image again once nothing writes there");
+}
+
+// Fails, naming it, unless the capture is a file on disk that ends by FFFFFFFF: each is
+// looked at before any is read.
+Failure CheckCapture(const std::wstring &path, const CaptureFile &capture)
+{
+    if (capture.address + capture.size > kAddressSpace)
         return Fail(kExitRunner, path + L": its " + std::to_wstring(capture.size) +
                                      L" bytes at " + Hex8(capture.address) +
                                      L" run past FFFFFFFF, the last device address");
+    return CheckCaptureFile(path, capture);
+}
+
+// Reads the bytes of the capture that the later ones left uncovered.
+Failure LayCapture(const std::wstring &path, const CaptureFile &capture, Covered &covered,
+                   std::vector<Piece> &pieces)
+{
     if (capture.size == 0)
         return {};
-    std::vector<Span> fresh = Cover(covered, capture.address, end);
+    std::vector<Span> fresh = Cover(covered, capture.address, capture.address + capture.size);
     if (fresh.empty())
         return {};
-    UniqueHandle file(CreateFileW(path.c_str(), GENERIC_READ,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
-                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL));
-    if (!file.valid())
-        return Fail(kExitRunner, L"cannot read " + path + L": " + SystemMessage(GetLastError()));
+    UniqueHandle file;
+    BY_HANDLE_FILE_INFORMATION opened, now;
+    if (Failure failure = OpenCaptureFile(path, GENERIC_READ, file, opened))
+        return failure;
+    if (Failure failure = Unchanged(path, capture, opened, opened))
+        return failure;
     for (const Span &span : fresh) {
         Address size = span.end - span.start;
         Piece piece{span.start, span.end,
@@ -161,7 +177,9 @@ Failure LayCapture(const std::wstring &path, const Capture &capture, Covered &co
                         L"cannot read " + path + L": " + SystemMessage(GetLastError()));
         pieces.push_back(std::move(piece));
     }
-    return {};
+    if (!GetFileInformationByHandle(file.get(), &now))
+        return Fail(kExitRunner, L"cannot read " + path + L": " + SystemMessage(GetLastError()));
+    return Unchanged(path, capture, opened, now);
 }
 
 // The pieces of every capture, in address order: the latest is laid first and keeps all its
@@ -169,10 +187,13 @@ Failure LayCapture(const std::wstring &path, const Capture &capture, Covered &co
 Failure Lay(const std::wstring &folder, const Captures &captures, std::vector<Piece> &pieces)
 {
     std::vector<Capture> ordered = InCaptureOrder(captures);
-    std::wstring prefix = folder + (folder.back() == L'\\' ? L"" : L"\\");
+    for (const Capture &capture : ordered)
+        if (Failure failure = CheckCapture(InFolder(folder, capture.name), capture.file))
+            return failure;
     Covered covered;
     for (auto capture = ordered.rbegin(); capture != ordered.rend(); ++capture)
-        if (Failure failure = LayCapture(prefix + capture->name, *capture, covered, pieces))
+        if (Failure failure =
+                LayCapture(InFolder(folder, capture->name), capture->file, covered, pieces))
             return failure;
     std::sort(pieces.begin(), pieces.end(),
               [](const Piece &a, const Piece &b) { return a.start < b.start; });

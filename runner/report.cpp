@@ -77,7 +77,9 @@ std::wstring SystemMessage(DWORD error)
     DWORD size = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
                                     FORMAT_MESSAGE_IGNORE_INSERTS,
                                 NULL, error, 0, (LPWSTR)&text, 0, NULL);
-    std::wstring message = size ? std::wstring(text, size) : L"error " + std::to_wstring(error);
+    if (!size)
+        return L"error " + std::to_wstring(error);
+    std::wstring message(text, size);
     LocalFree(text);
     while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r' ||
                                 message.back() == L'.' || message.back() == L' '))

@@ -406,6 +406,7 @@ int Run(const Options &options)
         else
             Say(L"image " + FullPath(options.image) + L" written");
     }
+    LeaveOddEntries(captures, written);
     Say(Summary(session.tally, written, ending, options.log));
     CleanedUp();
     return ending.status;

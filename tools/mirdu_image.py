@@ -17,19 +17,25 @@ For another program (mirdu-run --image):
 Every failure is an ImageError with a message for the user; a file is written to a temporary
 name beside it and renamed into place only when complete."""
 
-import argparse
 import binascii
 import bisect
 import heapq
 import math
 import os
 import re
+import stat
 import sys
-import tempfile
 from collections import namedtuple
-from xml.sax.saxutils import escape
 
-CAPTURE_NAME = re.compile(r"(\d{4,})-(kvtwrite|kvtsyncwrite)-([0-9A-F]{8})\.bin")
+# mirdu-run imports this module for the capture names: what only a command needs
+# (argparse, tempfile, xml) is imported where it is used.
+
+# The library prints its signed 32-bit counter with %04d: 0000 ... 2147483647, then, once it
+# has wrapped, -2147483648 ... -001. ASCII only, as the runner's own parser (runner/captures.cpp).
+CAPTURE_NAME = re.compile(r"(\d{4,}|-\d{3,})-(kvtwrite|kvtsyncwrite)-([0-9A-F]{8})\.bin", re.ASCII)
+# Windows matches names regardless of case: any of these is what the library would open.
+CAPTURE_NAME_ANY_CASE = re.compile(CAPTURE_NAME.pattern, re.ASCII | re.IGNORECASE)
+NUMBERS = range(-(1 << 31), 1 << 31)
 ADDRESS_SPACE = 1 << 32
 MAX_BINARY = 256 << 20        # a larger binary needs --max-size: one stray write makes 4 GiB
 FORMATS = {".bin": "bin", ".hex": "hex", ".ihex": "hex"}
@@ -39,44 +45,115 @@ class ImageError(Exception):
     """Bad input or a file that cannot be read or written; the message says which."""
 
 
-# One capture file; end is one past its last byte, mtime in nanoseconds.
-Capture = namedtuple("Capture", "number kind address end path mtime data")
+# One capture file; end is one past its last byte; st its os.stat when looked at.
+Capture = namedtuple("Capture", "number kind address end path st")
 
 
-def capture_key(name):
-    """(number, kind, address) of a capture file name, or None for any other name."""
-    match = CAPTURE_NAME.fullmatch(name)
-    if match is None:
+def capture_key(name, any_case=False):
+    """(number, kind, address) of a capture file name, or None for any other name; any_case:
+    also a name that differs from one only in case."""
+    match = (CAPTURE_NAME_ANY_CASE if any_case else CAPTURE_NAME).fullmatch(name)
+    if match is None or int(match.group(1)) not in NUMBERS:
         return None
-    return int(match.group(1)), match.group(2), int(match.group(3), 16)
+    return int(match.group(1)), match.group(2).lower(), int(match.group(3), 16)
 
 
-def read_capture(path):
-    number, kind, address = capture_key(os.path.basename(path))
+def capture_order(number):
+    """Capture order within one load: the counter counts on from 2147483647 to -2147483648."""
+    return number % len(NUMBERS)
+
+
+NOT_FILES = ((stat.S_ISDIR, "a folder"), (stat.S_ISFIFO, "a named pipe"),
+             (stat.S_ISCHR, "a character device"), (stat.S_ISBLK, "a block device"),
+             (stat.S_ISSOCK, "a socket"), (stat.S_ISLNK, "a symbolic link"))
+
+
+def kind_of(mode):
+    """What an entry that is no regular file is, in words."""
+    return next((kind for test, kind in NOT_FILES if test(mode)), "no regular file")
+
+
+def capture_stat(path):
+    """os.stat of a capture file, through a symbolic link; an ImageError that names it when it
+    is not a regular file. Nothing is opened: a pipe or a device would block or never end."""
     try:
-        with open(path, "rb") as f:
-            mtime = os.fstat(f.fileno()).st_mtime_ns
-            data = f.read()
+        st = os.stat(path)
+    except OSError as error:
+        if os.path.islink(path) and isinstance(error, FileNotFoundError):
+            raise ImageError("%s is a symbolic link to %s, which is not there"
+                             % (path, os.readlink(path)))
+        raise ImageError("cannot read %s: %s" % (path, error.strerror or error))
+    if not stat.S_ISREG(st.st_mode):
+        what = kind_of(st.st_mode)
+        if os.path.islink(path):
+            what = "a symbolic link to %s, %s" % (os.readlink(path), what)
+        raise ImageError("%s is %s: only regular files are read as captures" % (path, what))
+    return st
+
+
+def look_at(path):
+    """The capture of a file, which must fit below FFFFFFFF; nothing of it read yet."""
+    key = capture_key(os.path.basename(path))
+    if key is None:
+        raise ImageError("%s is not named as a capture file (NNNN-kvtwrite-AAAAAAAA.bin or "
+                         "NNNN-kvtsyncwrite-AAAAAAAA.bin)" % path)
+    number, kind, address = key
+    st = capture_stat(path)
+    if address + st.st_size > ADDRESS_SPACE:
+        raise ImageError("%s: its %d bytes at %08X run past FFFFFFFF, the last device address"
+                         % (path, st.st_size, address))
+    return Capture(number, kind, address, address + st.st_size, path, st)
+
+
+def read_spans(capture, spans):
+    """The bytes of the spans (start, end) of a capture, read exactly as the file was looked
+    at: one that grows, shrinks or is written to meanwhile is an error, never half an image."""
+    path, st = capture.path, capture.st
+    try:
+        fd = os.open(path, os.O_RDONLY | os.O_NONBLOCK | os.O_CLOEXEC)
+        try:
+            before = os.fstat(fd)
+            data = [read_at(fd, start - capture.address, end - start)
+                    for start, end in spans] if same_file(st, before) else []
+            after = os.fstat(fd)
+        finally:
+            os.close(fd)
     except OSError as error:
         raise ImageError("cannot read %s: %s" % (path, error.strerror or error))
-    end = address + len(data)
-    if end > ADDRESS_SPACE:
-        raise ImageError("%s: its %d bytes at %08X run past FFFFFFFF, the last device address"
-                         % (path, len(data), address))
-    return Capture(number, kind, address, end, path, mtime, data)
+    if not (same_file(st, before) and same_file(st, after) and all(data)):
+        raise ImageError("%s changed while it was read (%d bytes before, %d after): make the "
+                         "image again once nothing writes there" % (path, st.st_size,
+                                                                     after.st_size))
+    return data
+
+
+def read_at(fd, offset, size):
+    """size bytes from offset, or None where the file ends before."""
+    data, done = bytearray(size), 0
+    while done < size:
+        got = os.preadv(fd, [memoryview(data)[done:done + (1 << 30)]], offset + done)
+        if got == 0:
+            return None
+        done += got
+    return data
+
+
+def same_file(a, b):
+    return ((a.st_dev, a.st_ino, a.st_mode, a.st_size, a.st_mtime_ns)
+            == (b.st_dev, b.st_ino, b.st_mode, b.st_size, b.st_mtime_ns))
 
 
 def assemble(paths):
     """The image of the given capture files. Their names give number and address; they are
-    laid in capture order, files of one number (from different runs) older first."""
-    captures = []
-    for path in paths:
-        if capture_key(os.path.basename(path)) is None:
-            raise ImageError("%s is not named as a capture file (NNNN-kvtwrite-AAAAAAAA.bin or "
-                             "NNNN-kvtsyncwrite-AAAAAAAA.bin)" % path)
-        captures.append(read_capture(path))
-    captures.sort(key=lambda c: (c.number, c.mtime, os.path.basename(c.path)))
-    return Image(captures)
+    laid in capture order, files of one number (from different runs) older first. Each is
+    looked at before any is read, so that one that is no regular file or does not fit stops
+    it all; then only the bytes that no later capture replaced are read."""
+    captures = [look_at(path) for path in paths]
+    captures.sort(key=lambda c: (capture_order(c.number), c.st.st_mtime_ns,
+                                 os.path.basename(c.path)))
+    image = Image(captures)
+    image.read()
+    return image
 
 
 def assemble_folder(folder):
@@ -105,14 +182,14 @@ class Image:
     def __init__(self, captures):
         self.captures = captures
         self.others = 0
-        self.pieces = []      # [start, end, owner]: runs of bytes owned by one capture
+        self.pieces = []      # [start, end, owner, bytes]: runs of bytes owned by one capture
         self.regions = []     # [start, end, owners]: contiguous written bytes, captures in it
         self.overlaps = []    # [later, earlier, start, end]
         self._sweep()
 
     def _sweep(self):
         captures = self.captures
-        todo = sorted((k for k, c in enumerate(captures) if c.data),
+        todo = sorted((k for k, c in enumerate(captures) if c.end > c.address),
                       key=lambda k: captures[k].address)
         ends, active, pairs = [], [], {}
         i, pos, region = 0, 0, None
@@ -155,19 +232,29 @@ class Image:
             carried[(later, earlier)] = record
         return carried
 
+    def read(self):
+        """Reads the bytes of every piece, each file once."""
+        kept = {}
+        for piece in self.pieces:
+            kept.setdefault(piece[2], []).append(piece)
+        for owner, pieces in kept.items():
+            for piece, data in zip(pieces, read_spans(self.captures[owner],
+                                                      [piece[:2] for piece in pieces])):
+                piece.append(data)
+
     @property
     def size(self):
-        return sum(end - start for start, end, _ in self.pieces)
+        return sum(end - start for start, end, *_ in self.pieces)
 
     @property
     def captured(self):
-        return sum(len(c.data) for c in self.captures)
+        return sum(c.end - c.address for c in self.captures)
 
     def runs(self, first=0, last=ADDRESS_SPACE - 1):
         """(start, bytes) of each contiguous run of written bytes within first..last."""
         start, chunks, at = None, [], None
-        for begin, end, owner in self.pieces:
-            begin, end = max(begin, first), min(end, last + 1)
+        for piece_start, piece_end, _, data in self.pieces:
+            begin, end = max(piece_start, first), min(piece_end, last + 1)
             if begin >= end:
                 continue
             if chunks and begin != at:
@@ -175,8 +262,7 @@ class Image:
                 chunks = []
             if not chunks:
                 start = begin
-            capture = self.captures[owner]
-            chunks.append(memoryview(capture.data)[begin - capture.address:end - capture.address])
+            chunks.append(memoryview(data)[begin - piece_start:end - piece_start])
             at = end
         if chunks:
             yield start, b"".join(chunks)
@@ -188,7 +274,7 @@ class Image:
 
 def number_ranges(numbers, limit=None):
     """'0000-0099, 0102' for the given capture numbers; with limit, at most that many ranges."""
-    numbers = sorted(set(numbers))
+    numbers = sorted(set(numbers), key=capture_order)
     ranges = []
     for n in numbers:
         if ranges and ranges[-1][1] == n - 1:
@@ -212,6 +298,7 @@ def human_size(count):
 
 def write_atomically(path, write):
     """Calls write(file) on a temporary file beside path, then renames it to path."""
+    import tempfile
     folder = os.path.dirname(os.path.abspath(path))
     try:
         fd, temporary = tempfile.mkstemp(dir=folder, prefix="." + os.path.basename(path) + ".")
@@ -329,7 +416,7 @@ def table(rows, right):
 
 def summary(image, source):
     count = len(image.captures)
-    empty = sum(1 for c in image.captures if not c.data)
+    empty = sum(1 for c in image.captures if c.end == c.address)
     text = "%s: %d capture%s" % (source, count, "" if count == 1 else "s")
     if empty:
         text += " (%d empty)" % empty
@@ -382,6 +469,7 @@ def merged(intervals):
 
 
 def svg_text(x, y, text, anchor="start", colour=INK, style=""):
+    from xml.sax.saxutils import escape
     return ('<text x="%d" y="%d" fill="%s" text-anchor="%s"%s>%s</text>'
             % (x, y, colour, anchor, style, escape(text)))
 
@@ -465,12 +553,15 @@ NNNN-kvtsyncwrite-AAAAAAAA.bin; other files are left alone), lays each at its de
 capture order, a later capture replacing bytes of an earlier one, and writes the image (-o),
 the map (--map, the default when nothing else is asked for) or a picture of the map (--svg).
 Files of one number (from two runs into one folder) are taken older first, with a warning.
+Only regular files (or links to one) are read: a pipe, device, socket or folder with a
+capture's name is refused, as is a file that changes while it is read.
 
 exit status: 0 when done, 1 for bad input or a file that cannot be read or written,
 2 for bad options. Nothing is left half-written."""
 
 
 def parse_options(argv):
+    import argparse
     parser = argparse.ArgumentParser(prog="mirdu-image", description=HELP,
                                      formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("folder", metavar="CAPTURE_DIR", help="the folder of capture files")

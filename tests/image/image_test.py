@@ -3,6 +3,7 @@ readers (Debian's python3-intelhex, srecord's srec_cat), the map and its picture
 
 import os
 import re
+import resource
 import shutil
 import subprocess
 import sys
@@ -15,6 +16,9 @@ from intelhex import IntelHex
 SOURCE = os.environ.get("MIRDU_SOURCE") or os.path.abspath(
     os.path.join(os.path.dirname(__file__), "..", ".."))
 TOOL = [sys.executable, os.path.join(SOURCE, "tools", "mirdu-image")]
+sys.path.insert(0, os.path.join(SOURCE, "tools"))
+from mirdu_image import capture_key, capture_order  # noqa: E402
+
 DEMO = {"0000-kvtwrite-00001000.bin": bytes(range(256))}
 
 # Name, bytes, file time. Capture order is by number; the two files of 0003 (two runs into one
@@ -30,6 +34,8 @@ MIXED = [
     ("0006-kvtwrite-FFFFFF00.bin", bytes(range(256)), None),   # adjacent, ends at FFFFFFFF
     ("9999-kvtwrite-00030000.bin", b"F" * 8, None),
     ("10000-kvtwrite-00030004.bin", b"G" * 8, None),           # after 9999, not before
+    ("2147483647-kvtwrite-00030008.bin", b"I" * 8, None),
+    ("-2147483648-kvtwrite-0003000C.bin", b"J" * 8, None),     # the counter wrapped
     ("notes.txt", b"x", None),
     ("0007-kvtwrite-1234.bin", b"x", None),
 ]
@@ -45,19 +51,19 @@ def make(folder, files):
     return folder
 
 
-def mirdu_image(*args):
+def mirdu_image(*args, timeout=60):
     return subprocess.run(TOOL + list(args), stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                          text=True, timeout=60)
+                          text=True, timeout=timeout)
 
 
 def replay(files):
     """What the device holds: every capture's bytes written in capture order, byte by byte."""
     memory = {}
-    captures = [(int(m.group(1)), t or 0, m.group(2), d) for n, d, t in files
-                for m in [re.fullmatch(r"(\d{4,})-kvt(?:sync)?write-([0-9A-F]{8})\.bin", n)] if m]
+    captures = [(capture_order(key[0]), t or 0, key[2], d) for n, d, t in files
+                for key in [capture_key(n)] if key]
     for _, _, address, data in sorted(captures):
         for i, byte in enumerate(data):
-            memory[int(address, 16) + i] = byte
+            memory[address + i] = byte
     return memory
 
 
@@ -104,14 +110,16 @@ class Image(unittest.TestCase):
         rows = re.findall(r"^ +\d+  (\S+)  (\S+) +\d+  (.*)$", done.stdout, re.M)
         self.assertEqual(rows, [("00002000", "0000205F", "0000-0002"),
                                 ("0001FFF8", "0002000F", "0003"),
-                                ("00030000", "0003000B", "9999-10000"),
+                                ("00030000", "00030013", "9999-10000, 2147483647, -2147483648"),
                                 ("FFFFFE00", "FFFFFFFF", "0005-0006")])
-        overlaps = re.findall(r"^(\d+) +(\d+) +([0-9A-F]{8})  ([0-9A-F]{8}) +(\d+)$", done.stdout,
-                              re.M)
+        overlaps = re.findall(r"^(-?\d+) +(-?\d+) +([0-9A-F]{8})  ([0-9A-F]{8}) +(\d+)$",
+                              done.stdout, re.M)
         self.assertEqual(overlaps, [("0002", "0000", "00002030", "0000203F", "16"),
                                     ("0002", "0001", "00002040", "0000204F", "16"),
                                     ("0003", "0003", "00020000", "00020007", "8"),
-                                    ("10000", "9999", "00030004", "00030007", "4")])
+                                    ("10000", "9999", "00030004", "00030007", "4"),
+                                    ("2147483647", "10000", "00030008", "0003000B", "4"),
+                                    ("-2147483648", "2147483647", "0003000C", "0003000F", "4")])
         self.assertEqual(len(svg_rects(self.path("map.svg"), "region")), 4)
         self.assertEqual(len(svg_rects(self.path("map.svg"), "overlap")), 3)
 
@@ -126,7 +134,6 @@ class Image(unittest.TestCase):
         cases = [
             ("empty folder", {}, [], 1, "is empty: no capture files"),
             ("no captures", {"notes.txt": b""}, [], 1, "holds no capture files"),
-            ("unreadable", {}, [], 1, "cannot read"),
             ("past the top", {"0000-kvtwrite-FFFFFFFF.bin": b"xy"}, [], 1,
              "0000-kvtwrite-FFFFFFFF.bin: its 2 bytes at FFFFFFFF run past FFFFFFFF"),
             ("4 GiB binary", {"0000-kvtwrite-00000000.bin": b"x", "0001-kvtwrite-FFFF0000.bin": b"y"},
@@ -142,8 +149,6 @@ class Image(unittest.TestCase):
         for name, files, args, status, message in cases:
             with self.subTest(name):
                 folder = demo if files is None else make(self.path(name), files)
-                if name == "unreadable":
-                    os.mkdir(os.path.join(folder, "0000-kvtwrite-00000000.bin"))
                 out = make(self.path(name + " out"), {})
                 if name == "output a folder":
                     os.mkdir(os.path.join(out, "taken.bin"))
@@ -153,6 +158,23 @@ class Image(unittest.TestCase):
                 self.assertIn(message, done.stderr)
                 self.assertEqual(os.listdir(out), ["taken.bin"] if name == "output a folder" else [])
         self.assertEqual(mirdu_image(self.path("missing")).returncode, 1)
+
+    def test_what_no_capture_is_stops_it_at_once(self):
+        # Beside a good capture, an entry with a capture's name that must not be read: a pipe
+        # would block, /dev/zero never end, 5 GiB fill the memory before the size is seen.
+        odd = [("pipe", os.mkfifo), ("link to a device", lambda p: os.symlink("/dev/zero", p)),
+               ("dangling link", lambda p: os.symlink("absent", p)),
+               ("5 GiB", lambda p: open(p, "wb").close() or os.truncate(p, 5 << 30)),
+               ("folder", os.mkdir)]
+        for what, make_entry in odd:
+            with self.subTest(what):
+                folder = make(self.path(what), DEMO)
+                entry = os.path.join(folder, "0001-kvtwrite-F0000000.bin")
+                make_entry(entry)
+                done = mirdu_image("-o", self.path("image.hex"), folder, timeout=5)
+                self.assertEqual(done.returncode, 1, done.stderr)
+                self.assertRegex(done.stderr, "^mirdu-image: %s[ :]" % re.escape(entry))
+                self.assertLess(resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss, 200 << 10)
 
 
 if __name__ == "__main__":

@@ -7,6 +7,7 @@ import signal
 import termios
 import tty
 
+import mirdu_image
 import pefile
 
 from .console import Console, Output
@@ -14,7 +15,7 @@ from .options import (EXIT_MISSING, EXIT_NOT_WINDOWS, EXIT_RUNNER, EXIT_TIMEOUT,
                       Stopped, parse_options, warn)
 from .prefix import Prefix, default_prefix, digest
 from .session import Session, wine_environment
-from .staging import Staging, capture_files, why_not
+from .staging import Staging, capture_files, leave_odd_entries, why_not
 
 
 
@@ -208,6 +209,7 @@ def run(options, home):
                                                          for n in written], status):
         status = EXIT_RUNNER
         ended = "exit status %d" % status
+    leave_odd_entries(captures, written)
     summary = "%s logged, %s written (%d bytes), %s" % (
         plural(console.calls, "call"), plural(len(written), "capture file"),
         sum(size for size, _, _ in written.values()), ended)
@@ -219,7 +221,6 @@ def run(options, home):
 
 def write_image(path, captures, status):
     """Writes the image of the run's own captures; says whether it could."""
-    import mirdu_image
     try:
         mirdu_image.write_image(mirdu_image.assemble(captures), path)
     except mirdu_image.ImageError as error:

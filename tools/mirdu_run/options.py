@@ -6,6 +6,8 @@ import re
 import signal
 import sys
 
+from mirdu_image import FORMATS
+
 EXIT_TIMEOUT, EXIT_RUNNER, EXIT_NOT_WINDOWS, EXIT_MISSING = 124, 125, 126, 127   # usage: 2
 
 # Wine's own idea of a persistent server: it stays this long after its last program.
@@ -102,7 +104,6 @@ def parse_options(argv):
                                                       options.name, re.IGNORECASE):
         parser.error("--as wants a file name ending in .dll, not %r" % options.name)
     if options.image:
-        from mirdu_image import FORMATS
         if os.path.splitext(options.image)[1].lower() not in FORMATS:
             parser.error("argument --image: cannot tell the format from the name %r: name it "
                          ".hex or .ihex (Intel HEX) or .bin (raw binary)" % options.image)

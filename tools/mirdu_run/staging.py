@@ -10,29 +10,37 @@ that the library could not replace), the run uses a plain F: instead."""
 
 import ctypes
 import os
-import re
 import stat
 import struct
 
-from .options import warn
+from mirdu_image import ImageError, capture_key, capture_stat, kind_of
 
-CAPTURE_NAME = re.compile(r"\d{4,}-kvt(sync)?write-[0-9A-F]{8}\.bin")
-# Wine matches names regardless of case: any of these in the capture folder is what the
-# library's CreateFileA would open.
-CAPTURE_ANY_CASE = re.compile(CAPTURE_NAME.pattern, re.IGNORECASE)
+from .options import warn
 
 IN_CLOSE_WRITE, IN_Q_OVERFLOW = 0x08, 0x4000
 EVENT = struct.Struct("iIII")   # struct inotify_event, without its name
 
 
 def capture_files(folder):
-    """The capture files in folder: name -> (size, mtime, inode), to tell what a run wrote."""
+    """The entries in folder with a capture's name: name -> (size, mtime, inode), to tell what
+    a run wrote. Only looked at, never opened."""
     found = {}
     for entry in os.scandir(folder):
-        if CAPTURE_NAME.fullmatch(entry.name) and entry.is_file(follow_symlinks=False):
+        if capture_key(entry.name):
             st = entry.stat(follow_symlinks=False)
             found[entry.name] = (st.st_size, st.st_mtime_ns, st.st_ino)
     return found
+
+
+def leave_odd_entries(folder, written):
+    """Takes out of written what is no regular file (a pipe, a device, a folder, a link to one
+    or to nothing), each named on standard error."""
+    for name in sorted(written):
+        try:
+            capture_stat(os.path.join(folder, name))
+        except ImageError as error:
+            warn("%s; left alone" % error)
+            del written[name]
 
 
 def unreplaceable(path, st):
@@ -52,10 +60,10 @@ def unreplaceable(path, st):
 def why_not(captures):
     """Why staging could not end as a plain run would, from what the capture folder holds."""
     for entry in os.scandir(captures):
-        if not CAPTURE_ANY_CASE.fullmatch(entry.name):
+        if not capture_key(entry.name, any_case=True):
             continue
         path = os.path.join(captures, entry.name)
-        if not CAPTURE_NAME.fullmatch(entry.name):
+        if not capture_key(entry.name):
             return "%s differs from a capture's name only in case" % path
         reason = unreplaceable(path, entry.stat(follow_symlinks=False))
         if reason:
@@ -72,6 +80,8 @@ def move(folder, captures, name, older_stays=False):
         mine = os.lstat(source)
     except FileNotFoundError:
         return None
+    if capture_key(name) and not stat.S_ISREG(mine.st_mode):
+        return "it is %s, no capture file" % kind_of(mine.st_mode)
     try:
         theirs = os.lstat(target)
     except FileNotFoundError:
