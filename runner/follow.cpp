@@ -12,8 +12,8 @@ enum Record : char {
     kError = 'E',
     kDone = 'D',
 };
-// To the helper, one letter each.
-enum Command : char { kPress = 'K', kFinish = 'F' };
+// To the helper: a letter, and for kType the character to type.
+enum Command : char { kType = 'T', kFinish = 'F' };
 
 const DWORD kIdleMs = 5, kAttachMs = 10, kFinishMs = 10000;
 
@@ -53,21 +53,27 @@ public:
     {
         return WriteAll(records_, kind + text + "\n");
     }
-    // Counts the commands that came; false when mirdu-run has gone.
-    bool Poll(unsigned &presses, bool &finish)
+    // Adds the keys to type that came; false when mirdu-run has gone.
+    bool Poll(std::string &keys, bool &finish)
     {
-        std::string bytes;
-        if (!TakeAvailable(commands_, bytes))
+        if (!TakeAvailable(commands_, pending_))
             return false;
-        for (char c : bytes) {
-            presses += c == kPress;
-            finish = finish || c == kFinish;
+        size_t at = 0;
+        for (; at < pending_.size(); at++) {
+            if (pending_[at] == kFinish)
+                finish = true;
+            else if (pending_[at] == kType && at + 1 < pending_.size())
+                keys += pending_[++at];
+            else if (pending_[at] == kType)
+                break; // its character comes with the next read
         }
+        pending_.erase(0, at);
         return true;
     }
 
 private:
     HANDLE commands_, records_;
+    std::string pending_;
 };
 
 struct Follower {
@@ -75,7 +81,7 @@ struct Follower {
     HANDLE process;
     bool interactive;
     Channel channel;
-    unsigned presses = 0;
+    std::string keys; // to type once the program has a console
     bool finish = false;
 
     // Reads the console the helper is attached to until the program leaves it or the run
@@ -116,9 +122,10 @@ struct Follower {
                 screen.Restore();
                 return true;
             }
-            for (; presses > 0; presses--)
-                PressEnter(input.get());
-            if (!channel.Poll(presses, finish))
+            for (char key : keys)
+                TypeKey(input.get(), key);
+            keys.clear();
+            if (!channel.Poll(keys, finish))
                 return false;
             if (lines.empty())
                 Sleep(kIdleMs);
@@ -128,7 +135,7 @@ struct Follower {
     int Run()
     {
         for (;;) {
-            if (!channel.Poll(presses, finish))
+            if (!channel.Poll(keys, finish))
                 return 1;
             if (finish)
                 return channel.Send(kDone) ? 0 : 1;
@@ -163,7 +170,7 @@ int FollowConsoles(DWORD pid, bool interactive)
     // Ctrl+C in the program's console is for the program; mirdu-run has its own.
     SetConsoleCtrlHandler(NULL, TRUE);
     FreeConsole();
-    Follower follower{pid, process.get(), interactive, Channel()};
+    Follower follower{pid, process.get(), interactive, Channel(), "", false};
     return follower.Run();
 }
 
@@ -195,9 +202,9 @@ Failure ConsoleFollower::Start(DWORD pid, bool interactive)
     return {};
 }
 
-bool ConsoleFollower::Send(char command)
+bool ConsoleFollower::Send(const std::string &command)
 {
-    return commands_.valid() && WriteAll(commands_.get(), std::string(1, command));
+    return commands_.valid() && WriteAll(commands_.get(), command);
 }
 
 bool ConsoleFollower::Receive(std::vector<std::string> &lines, bool &lastHasLineEnd,
@@ -242,14 +249,14 @@ Failure ConsoleFollower::Finish(std::vector<std::string> &lines, bool &lastHasLi
     lastHasLineEnd = true;
     if (!started() || done_)
         return failure_;
-    if ((!Send(kFinish) || !Receive(lines, lastHasLineEnd, true)) && !failure_)
+    if ((!Send(std::string(1, kFinish)) || !Receive(lines, lastHasLineEnd, true)) && !failure_)
         failure_ = Fail(kExitRunner, L"the console reader did not finish: lines may be missing "
                                      L"from the log");
     Stop();
     return failure_;
 }
 
-void ConsoleFollower::PressEnter() { Send(kPress); }
+void ConsoleFollower::Type(char key) { Send(std::string{kType, key}); }
 
 void ConsoleFollower::Stop()
 {

@@ -4,7 +4,7 @@
 //
 // A process is attached to one console at a time, and attaching replaces its standard handles,
 // so a helper process (mirdu-run.exe --follow-console PID) attaches to the program's console,
-// reads it as mirdu-run reads its own (ConsoleScreen), presses Enter in it when told, and sends
+// reads it as mirdu-run reads its own (ConsoleScreen), types the keys it is given, and sends
 // what it read back through a pipe. When the program leaves that console for another, the
 // helper reads the first to its end and follows the next.
 #ifndef MIRDU_RUNNER_FOLLOW_H
@@ -42,12 +42,12 @@ public:
     Failure Read(std::vector<std::string> &lines);
     // Once the program has ended: the rest, and a last line that has no line end yet.
     Failure Finish(std::vector<std::string> &lines, bool &lastHasLineEnd);
-    // Enter in the program's console, as soon as there is one.
-    void PressEnter();
+    // A key typed in the program's console, as soon as there is one.
+    void Type(char key);
     void Stop();
 
 private:
-    bool Send(char command);
+    bool Send(const std::string &command);
     // Takes what the pipe holds, up to a "done" record when untilDone; false when it broke.
     bool Receive(std::vector<std::string> &lines, bool &lastHasLineEnd, bool untilDone);
 

@@ -13,11 +13,10 @@
 #include "runner/placement.h"
 #include "runner/report.h"
 #include "runner/screen.h"
-#include "runner/windows.h"
+#include "runner/session.h"
+#include "runner/trace.h"
 
 namespace {
-
-const char kPrompt[] = "Press ENTER to close this window"; // after an empty line, at unload
 
 Failure FindProgram(const std::wstring &given, std::wstring &program, int &bits, bool &gui)
 {
@@ -66,13 +65,15 @@ bool HasConsole()
 }
 
 // Started without a console (by a service or a CI agent): a hidden one of its own. The
-// standard handles that were given stay as they were.
+// standard handles that were given stay as they were. Wine attaches a program started with no
+// terminal to a console that does not work, which has to be left first.
 Failure AllocateHiddenConsole()
 {
     const DWORD which[] = {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE};
     HANDLE saved[3];
     for (int i = 0; i < 3; i++)
         saved[i] = GetStdHandle(which[i]);
+    FreeConsole();
     if (!AllocConsole())
         return Fail(kExitRunner, L"cannot make a console: " + SystemMessage(GetLastError()));
     if (HWND window = GetConsoleWindow())
@@ -90,204 +91,13 @@ HANDLE InheritableConsole(const wchar_t *name)
                        &inherit, OPEN_EXISTING, 0, NULL);
 }
 
-// A line of the library's log: a call's name alone or followed by " : " and its values.
-bool IsCallLine(const std::string &line)
-{
-    size_t at = line.compare(0, 3, "KVT") == 0 ? 3 : line.compare(0, 5, "ExpFn") == 0 ? 5 : 0;
-    size_t name = at;
-    while (at > 0 && name < line.size() && isalnum((unsigned char)line[name]))
-        name++;
-    return name > at && (name == line.size() || line.compare(name, 3, " : ") == 0);
-}
-
-struct Tally {
-    unsigned long long calls = 0, prompts = 0;
-    bool previousEmpty = false;
-
-    void Add(const std::vector<std::string> &lines)
-    {
-        for (const std::string &line : lines) {
-            calls += IsCallLine(line);
-            prompts += line == kPrompt && previousEmpty;
-            previousEmpty = line.empty();
-        }
-    }
-};
-
-struct Ending {
-    int status;
-    std::wstring words;
-};
-
-struct Session {
-    const Options &options;
-    ConsoleScreen *screen;     // mirdu-run's own console, shared with a console program
-    ConsoleFollower &follower; // the consoles that the program opens itself
-    LineSinks &sinks;
-    ChildJob &job;
-    HANDLE input, stopped;     // input: the shared console's
-    Tally tally;
-    unsigned long long keysSent = 0;
-    Failure lost;              // the first failure of mirdu-run's own during the run
-    bool pictureTaken = false;
-    std::wstring pictureWhy;   // why the last picture asked for was not taken
-
-    void Keep(const Failure &failure)
-    {
-        if (failure && !lost)
-            lost = failure;
-    }
-
-    // Lines of one read, from one console or both.
-    struct Batch {
-        std::vector<std::string> lines;
-        bool lastHasLineEnd = true;
-
-        void Add(const std::vector<std::string> &more, bool moreHasLineEnd)
-        {
-            if (more.empty())
-                return;
-            lines.insert(lines.end(), more.begin(), more.end());
-            lastHasLineEnd = moreHasLineEnd;
-        }
-    };
-
-    void FromScreen(bool atEnd, Batch &batch)
-    {
-        std::vector<std::string> lines;
-        bool lastHasLineEnd = true;
-        if (screen)
-            Keep(atEnd ? screen->Finish(lines, lastHasLineEnd) : screen->Read(lines));
-        batch.Add(lines, lastHasLineEnd);
-    }
-
-    void FromFollower(bool atEnd, Batch &batch)
-    {
-        std::vector<std::string> lines;
-        bool lastHasLineEnd = true;
-        Keep(atEnd ? follower.Finish(lines, lastHasLineEnd) : follower.Read(lines));
-        batch.Add(lines, lastHasLineEnd);
-    }
-
-    // Takes the lines to the sinks and, while the run goes on, answers each closing prompt once.
-    bool Deliver(const Batch &batch, bool answer)
-    {
-        sinks.Write(batch.lines, batch.lastHasLineEnd);
-        unsigned long long prompts = tally.prompts;
-        tally.Add(batch.lines);
-        if (answer && tally.prompts > prompts)
-            TakePicture();
-        for (; answer && !options.interactive && tally.prompts > keysSent; keysSent++)
-            AnswerPrompt();
-        return !batch.lines.empty();
-    }
-
-    // The program's windows, named on standard error and in the log: what a program that
-    // does not end waits for is mostly a message box.
-    void ReportWindows()
-    {
-        for (const std::wstring &window : DescribeWindows(job.job())) {
-            Say(window);
-            sinks.Note(L"mirdu-run: " + window);
-        }
-    }
-
-    // The picture asked for, of the windows as they stand now; a later one replaces it.
-    void TakePicture()
-    {
-        if (options.screenshot.empty())
-            return;
-        std::wstring why;
-        Failure failure = SaveScreenshot(job.job(), options.screenshot, why);
-        Keep(failure);
-        pictureTaken = pictureTaken || (!failure && why.empty());
-        if (!failure && !why.empty())
-            pictureWhy = why;
-    }
-
-    bool Take(bool atEnd)
-    {
-        Batch batch;
-        FromScreen(atEnd, batch);
-        FromFollower(atEnd, batch);
-        return Deliver(batch, !atEnd);
-    }
-
-    // Ends a run that did not end by itself. A console that the program opened goes with it,
-    // so that one is read to its end first.
-    void Halt(UINT status)
-    {
-        ReportWindows();
-        TakePicture();
-        Batch batch;
-        FromFollower(true, batch);
-        Deliver(batch, false);
-        job.EndAll(status);
-        Take(true);
-    }
-
-    // Enter goes where the library waits for it: the console the program is attached to now,
-    // which after a reload is no longer the shared one.
-    void AnswerPrompt()
-    {
-        DWORD pid = GetProcessId(job.process());
-        if (screen && InThisConsole(pid))
-            return PressEnter(input);
-        if (!follower.started())
-            Keep(follower.Start(pid, options.interactive));
-        follower.PressEnter();
-    }
-
-    Ending Watch()
-    {
-        ULONGLONG start = GetTickCount64();
-        bool busy = false;
-        for (;;) {
-            HANDLE handles[] = {job.process(), stopped};
-            DWORD woke = WaitForMultipleObjects(2, handles, FALSE, busy ? 0 : 5);
-            if (woke == WAIT_OBJECT_0)
-                return Ended();
-            busy = Take(false);
-            if (int status = StopStatus())
-                return Stopped(status);
-            if (options.timeout > 0 && GetTickCount64() - start >= options.timeout * 1000)
-                return TimedOut();
-        }
-    }
-
-    Ending Ended()
-    {
-        Take(true);
-        DWORD status = job.ExitCode();
-        job.EndAll(status);
-        return {(int)status, L"exit status " + std::to_wstring((int)status)};
-    }
-
-    Ending Stopped(int status)
-    {
-        Halt(status);
-        return {status, status == kExitInterrupted
-                            ? L"stopped by Ctrl+C (exit status 130)"
-                            : L"stopped: the console was closed (exit status 129)"};
-    }
-
-    Ending TimedOut()
-    {
-        Halt(kExitTimeout);
-        wchar_t words[80];
-        swprintf(words, ARRAYSIZE(words), L"timed out after %g s (exit status %d)",
-                 options.timeout, kExitTimeout);
-        return {kExitTimeout, words};
-    }
-};
-
-std::wstring Summary(const Tally &tally, const Captures &written, const Ending &ending,
+std::wstring Summary(unsigned long long calls, const Captures &written, const Ending &ending,
                      const std::wstring &log)
 {
     unsigned long long bytes = 0;
     for (const auto &file : written)
         bytes += file.second.size;
-    std::wstring summary = Plural(tally.calls, L"call") + L" logged, " +
+    std::wstring summary = Plural(calls, L"call") + L" logged, " +
                            Plural(written.size(), L"capture file") + L" written (" +
                            std::to_wstring(bytes) + L" bytes), " + ending.words;
     return log.empty() ? summary : summary + L", log " + FullPath(log);
@@ -315,9 +125,9 @@ Failure ShareConsole(const Options &options, ConsoleScreen &screen, UniqueHandle
                      UniqueHandle &output)
 {
     if (!HasConsole()) {
-        if (options.interactive)
-            return Fail(kExitBadOptions, L"--interactive needs a console to type in; mirdu-run "
-                                         L"was started without one");
+        if (options.interactive && IsConsole(GetStdHandle(STD_INPUT_HANDLE)))
+            return Fail(kExitBadOptions, L"--interactive needs a console or standard input to "
+                                         L"type in");
         if (Failure failure = AllocateHiddenConsole())
             return failure;
     }
@@ -345,6 +155,7 @@ int Run(const Options &options)
     ConsoleScreen screen;
     ConsoleFollower follower;
     LineSinks sinks;
+    Trace trace;
     DriveMapping drive;
     DllPlacement placement;
     ChildJob job;
@@ -353,6 +164,8 @@ int Run(const Options &options)
     Failure failure = prepared.gui ? Failure() : ShareConsole(options, screen, input, output);
     if (!failure && !options.log.empty())
         failure = sinks.OpenLog(options.log);
+    if (!failure && !options.trace.empty())
+        failure = trace.Open(options.trace);
     if (!failure)
         failure = options.captures.empty() ? CheckDriveF() : drive.Map(options.captures);
     Captures before = ListCaptures(captures);
@@ -360,6 +173,8 @@ int Run(const Options &options)
         failure = placement.Place(prepared.dll, options.name);
     UniqueHandle stopped(CreateEventW(NULL, TRUE, FALSE, NULL));
     WatchConsoleControl(stopped.get());
+    KeysFromInput &keys = KeysFromInput::OfProcess();
+    bool keysOnInput = (options.interactive || options.host) && keys.Start();
     if (!failure && !prepared.gui)
         failure = screen.Begin();
     StandardHandles handles;
@@ -367,6 +182,7 @@ int Run(const Options &options)
         handles.input = input.get();
         handles.output = handles.error = output.get();
     }
+    trace.Start();
     if (!failure)
         failure = job.Start(prepared.program, options.args, handles, prepared.gui);
     if (!failure && prepared.gui)
@@ -376,8 +192,8 @@ int Run(const Options &options)
     job.EndOnConsoleClose();
 
     sinks.EchoToStandardOutput(echo);
-    Session session{options,          prepared.gui ? nullptr : &screen, follower, sinks, job,
-                    input.get(),      stopped.get(), Tally(), 0, Failure(), false, L""};
+    Session session({options, prepared.gui ? nullptr : &screen, input.get(), follower, sinks,
+                     trace, job, stopped.get(), keysOnInput ? &keys : nullptr});
     Ending ending = session.Watch();
     placement.Remove();
     drive.Unmap();
@@ -385,21 +201,21 @@ int Run(const Options &options)
     if (prepared.gui && !follower.followed())
         Say(prepared.program + L" opened no console: it did not load the DLL, and nothing was "
                                L"logged");
-    if (session.pictureTaken)
+    if (session.pictureTaken())
         Say(L"screenshot " + FullPath(options.screenshot) + L" written");
     else if (!options.screenshot.empty())
-        Say(L"no screenshot: " + (session.pictureWhy.empty()
+        Say(L"no screenshot: " + (session.pictureWhy().empty()
                                       ? std::wstring(L"the run came to no closing prompt, "
                                                      L"timeout or stop")
-                                      : session.pictureWhy));
+                                      : session.pictureWhy()));
     Captures written = WrittenSince(before, ListCaptures(captures));
     const std::wstring programEnding = ending.words;
     auto runnerFailed = [&](const Failure &failure) {
         Say(failure.message + L"; the program's " + programEnding);
         ending = {kExitRunner, L"exit status 125"};
     };
-    if (session.lost)
-        runnerFailed(session.lost);
+    if (session.failure())
+        runnerFailed(session.failure());
     if (!options.image.empty()) {
         if (Failure failure = WriteImage(captures, written, options.image))
             runnerFailed(failure);
@@ -407,7 +223,10 @@ int Run(const Options &options)
             Say(L"image " + FullPath(options.image) + L" written");
     }
     LeaveOddEntries(captures, written);
-    Say(Summary(session.tally, written, ending, options.log));
+    trace.Exit(ending.status, ending.words);
+    // The Linux runner says its own summary: it knows where the captures went.
+    if (!options.host)
+        Say(Summary(session.calls(), written, ending, options.log));
     CleanedUp();
     return ending.status;
 }

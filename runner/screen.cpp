@@ -205,17 +205,25 @@ void ConsoleScreen::Restore()
         SetConsoleScreenBufferSize(out_.get(), COORD{savedSize_.X, height_});
 }
 
-void PressEnter(HANDLE input)
+void TypeKey(HANDLE input, char typed)
 {
     INPUT_RECORD keys[2] = {};
+    bool enter = typed == '\r' || typed == '\n';
+    SHORT scan = VkKeyScanA(typed);
+    WORD virtualKey = enter ? VK_RETURN : LOBYTE(scan);
+    DWORD modifiers = HIBYTE(scan) == 0xFF ? 0
+                                           : ((HIBYTE(scan) & 1) ? SHIFT_PRESSED : 0) |
+                                                 ((HIBYTE(scan) & 2) ? LEFT_CTRL_PRESSED : 0) |
+                                                 ((HIBYTE(scan) & 4) ? LEFT_ALT_PRESSED : 0);
     for (int i = 0; i < 2; i++) {
         KEY_EVENT_RECORD &key = keys[i].Event.KeyEvent;
         keys[i].EventType = KEY_EVENT;
         key.bKeyDown = i == 0;
         key.wRepeatCount = 1;
-        key.wVirtualKeyCode = VK_RETURN;
-        key.wVirtualScanCode = 0x1C;
-        key.uChar.AsciiChar = '\r';
+        key.wVirtualKeyCode = virtualKey;
+        key.wVirtualScanCode = enter ? 0x1C : (WORD)MapVirtualKeyA(virtualKey, MAPVK_VK_TO_VSC);
+        key.uChar.AsciiChar = enter ? '\r' : typed;
+        key.dwControlKeyState = enter ? 0 : modifiers;
     }
     DWORD written;
     WriteConsoleInputA(input, keys, 2, &written);

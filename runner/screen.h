@@ -61,7 +61,8 @@ private:
     bool restored_ = true;
 };
 
-// Enter written into a console's input, pressed and released: what ends the library's wait.
-void PressEnter(HANDLE input);
+// A key that types this character, pressed and released, written into a console's input. Enter
+// ('\r' or '\n') is what ends the library's wait at unload.
+void TypeKey(HANDLE input, char typed);
 
 #endif
