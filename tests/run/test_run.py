@@ -4,6 +4,7 @@ exit status and summary line, the program's folder, the prefix's system folder a
 mirdu-run.exe, the Windows runner of the lane, runs under Wine with only its standard input
 on a pseudo-terminal (Wine gives a console to a program started from one)."""
 
+import json
 import os
 import pathlib
 import pexpect
@@ -77,6 +78,22 @@ def run_processes(marker):
     return found
 
 
+def check_trace(test, path, status):
+    """The trace of the typical run against its log: a record for each line in order, the
+    calls with their values by name and the write's capture file, and the run's events."""
+    with open(path, encoding="utf-8") as f:
+        records = [json.loads(line) for line in f]
+    test.assertEqual("".join(r["line"] + "\n" for r in records if "line" in r), read(test.log))
+    test.assertEqual([(r["call"], r["args"], r.get("capture")) for r in records if "call" in r],
+                     [("KVTGo", {}, None),
+                      ("KVTWrite", {"buf": records[3]["args"]["buf"], "addr": "00001000",
+                                    "len": "00000010"}, "0000-kvtwrite-00001000.bin")])
+    test.assertEqual([r["event"] for r in records if "event" in r],
+                     ["banner", "prompt", "key", "exit"])
+    test.assertEqual(records[-1]["status"], status)
+    test.assertEqual(sorted(r["t"] for r in records), [r["t"] for r in records])
+
+
 def check_typical_run(test, capture, image):
     """What either runner leaves of the typical run: its console, the client's results, the
     capture, and an image of that capture alone, as mirdu-image writes it."""
@@ -101,7 +118,8 @@ class RunTool(unittest.TestCase):
     def tearDownClass(cls):
         set_drive_f("link" if cls.saved_f else "nothing", cls.saved_f)
 
-    def start(self, name, options, steps, drive="link", extra=None, out=True, setup=None):
+    def start(self, name, options, steps, drive="link", extra=None, out=True, setup=None,
+              client=CLIENT):
         """Starts mirdu-run on a copy of the client alone in a folder. extra: a file to make
         first (a path in the test's folder, or absolute) that holds something else than a DLL.
         Without out the client prints its results on the console. drive None leaves drive F:
@@ -109,7 +127,7 @@ class RunTool(unittest.TestCase):
         self.folder = scratch("run-" + name)
         self.program = os.path.join(self.folder, "program")
         os.mkdir(self.program)
-        shutil.copy(os.path.join(BUILD, CLIENT), self.program)
+        shutil.copy(os.path.join(BUILD, client), self.program)
         self.extra = extra and os.path.join(self.folder, extra)
         if self.extra:
             with open(self.extra, "w") as f:
@@ -125,7 +143,7 @@ class RunTool(unittest.TestCase):
         command = [RUNNER, "--prefix", PREFIX, "--captures", self.captures, "--log", self.log]
         self.marker = "run-%s-%d" % (name, os.getpid())
         options = [os.path.join(self.folder, o) if o == "not-a-prefix" else o for o in options]
-        command += options + ["--", os.path.join(self.program, CLIENT)]
+        command += options + ["--", os.path.join(self.program, client)]
         command += (["--out", self.out] if out else []) + ["mark:" + self.marker] + steps
         with open(stdout, "wb") as f:
             self.runner = subprocess.Popen(command, cwd=self.folder, stdin=subprocess.DEVNULL,
@@ -158,16 +176,28 @@ class RunTool(unittest.TestCase):
     def test_runs_the_program_with_the_library_under_its_name(self):
         # The client's own status passes through: it ends with 2 on a load that fails. The
         # image holds what this run wrote, not the capture an earlier run left in the folder.
+        # The GUI client shows a window (no display, no terminal) and has no console until the
+        # library opens one. The trace tells the same run as the log.
         earlier = "0001-kvtwrite-00002000.bin"
-        for drive, last, status, image in [("link", [], 0, "image.hex"),
-                                           ("folder", ["load:absent.dll"], 2, "image.bin")]:
-            with self.subTest(drive=drive):
-                self.start("as-" + drive, ["--as", NAME, "--image", image],
-                           ["load:" + NAME, "KVTGo", WRITE, "unload"] + last, drive,
+        window = ["console", "window:Flash Tool 2.1"]
+        for client, drive, first, last, status, image in [
+                (CLIENT, "link", [], [], 0, "image.hex"),
+                (CLIENT, "folder", [], ["load:absent.dll"], 2, "image.bin"),
+                (GUI_CLIENT, "link", window, ["console"], 0, "image.ihex")]:
+            with self.subTest(client=client, drive=drive):
+                self.start("as-%s-%s" % (drive, client),
+                           ["--as", NAME, "--image", image, "--trace", "trace.jsonl"],
+                           first + ["load:" + NAME, "KVTGo", WRITE, "unload"] + last, drive,
                            setup=lambda: os.makedirs(self.captures) or pathlib.Path(
-                               self.captures, earlier).write_bytes(b"earlier run"))
+                               self.captures, earlier).write_bytes(b"earlier run"),
+                           client=client)
                 code, errors = self.finish()
                 self.assertEqual(code, status, errors)
+                check_trace(self, os.path.join(self.folder, "trace.jsonl"), status)
+                if client == GUI_CLIENT:
+                    self.assertEqual([r for r in results(self.out) if r.startswith(
+                        ("console ", "window ", "load "))], ["console no", "window ok", "load ok",
+                                                             "console no"])
                 capture = os.path.join(self.captures, "0000-kvtwrite-00001000.bin")
                 check_typical_run(self, capture, os.path.join(self.folder, image))
                 self.assertEqual(sorted(os.listdir(self.captures)), [os.path.basename(capture),
@@ -176,6 +206,15 @@ class RunTool(unittest.TestCase):
                                  "logged, 1 capture file written (16 bytes), exit status %d, "
                                  "log %s\n" % (os.path.join(self.folder, image), status,
                                                self.log))
+
+    def test_both_runners_take_the_same_options(self):
+        def table(command):
+            done = subprocess.run(command + ["--help"], stdout=subprocess.PIPE, text=True,
+                                  stdin=subprocess.DEVNULL, timeout=TIMEOUT)
+            return sorted(re.findall(r"^  (--[a-z-]+)( [A-Z][A-Z.]*)?", done.stdout, re.M))
+        options = table([RUNNER])
+        self.assertIn(("--screenshot", " FILE"), options)
+        self.assertEqual(options, table([WINE, os.path.join(BUILD, "mirdu-run.exe")]))
 
     def test_refuses_before_anything_runs(self):
         system_file = os.path.join(SYSTEM, NAME)
