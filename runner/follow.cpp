@@ -106,8 +106,10 @@ struct Follower {
             bool left = finish || Ended(process) || !InThisConsole(pid);
             std::vector<std::string> lines;
             bool lastHasLineEnd = true;
-            if (readable && !failure)
-                failure = left ? screen.Finish(lines, lastHasLineEnd) : screen.Read(lines);
+            if (readable) {
+                Failure read = left ? screen.Finish(lines, lastHasLineEnd) : screen.Read(lines);
+                failure = failure ? failure : read;
+            }
             if (failure && !reported) {
                 reported = true;
                 if (!channel.Send(kError, Utf8(failure.message)))

@@ -165,12 +165,32 @@ Failure ConsoleScreen::Read(std::vector<std::string> &lines)
             return {};
         }
         if (first == 0)
-            return Fail(kExitRunner,
-                        L"the program wrote more lines between two reads than the console "
-                        L"buffer holds (" + std::to_wstring(height_) +
-                            L" rows): lines were lost from the log");
+            return Resume(block, newMarker, next, lines);
         first = std::max(0, first - std::max(64, 2 * (last - first + 1)));
     }
+}
+
+// The last marker scrolled out: every row still there is unread, and the new marker, written
+// before the rows were read, holds the place from here on. Only the rows that went are lost.
+Failure ConsoleScreen::Resume(const std::string &block, const std::string &newMarker,
+                              unsigned next, std::vector<std::string> &lines)
+{
+    SHORT rows = (SHORT)(block.size() / width_), to = -1;
+    for (SHORT row = 0; row < rows && to < 0; row++)
+        if (newMarker.compare(0, kMarkerLength, block.data() + (size_t)row * width_ + width_ -
+                                                    kMarkerLength, kMarkerLength) == 0)
+            to = row;
+    if (to >= 0) {
+        for (SHORT row = 0; row <= to; row++)
+            lines.push_back(RowText(block, row, row == to));
+        markedRows_.assign(1, to);
+        markerRow_ = to;
+        serial_ = next;
+        lookBack_ = height_;
+    }
+    return Fail(kExitRunner, L"the program wrote more lines between two reads than the console "
+                             L"buffer holds (" + std::to_wstring(height_) +
+                                 L" rows): lines were lost from the log");
 }
 
 Failure ConsoleScreen::Finish(std::vector<std::string> &lines, bool &lastHasLineEnd)

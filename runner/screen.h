@@ -5,7 +5,8 @@
 // far columns (past any line the library prints), and the next read finds that marker again:
 // the rows below it are new, however far the buffer scrolled and however alike the lines
 // are. The marker is written first and found again in the same snapshot as the new rows, so
-// a scroll in between cannot misplace it.
+// a scroll in between cannot misplace it. Should the output outrun the reading by a whole
+// buffer, the read says lines were lost and goes on from the rows that are still there.
 #ifndef MIRDU_RUNNER_SCREEN_H
 #define MIRDU_RUNNER_SCREEN_H
 
@@ -47,6 +48,8 @@ private:
     Failure Mark(SHORT row, unsigned serial);
     bool MarkerAt(SHORT row, unsigned serial);
     Failure ReadRows(SHORT first, SHORT count, std::string &text);
+    Failure Resume(const std::string &block, const std::string &newMarker, unsigned next,
+                   std::vector<std::string> &lines);
     std::string Marker(unsigned serial) const;
     std::string RowText(const std::string &block, SHORT row, bool marked) const;
 
