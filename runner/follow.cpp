@@ -97,13 +97,15 @@ struct Follower {
                                        FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING, 0,
                                        NULL));
         ConsoleScreen screen;
-        Failure failure = screen.Open();
+        Failure failure = screen.Open(ConsoleScreen::kOpenedColumns, ConsoleScreen::kOpenedRows);
         if (!failure)
             failure = screen.BeginAtTop();
         bool readable = !failure, reported = false;
+        bool busy = false;
         for (;;) {
             // Once the program has left, the console holds all it will get: read to its end.
-            bool left = finish || Ended(process) || !InThisConsole(pid);
+            // While lines come it is still there: the reading goes first.
+            bool left = finish || (!busy && (Ended(process) || !InThisConsole(pid)));
             std::vector<std::string> lines;
             bool lastHasLineEnd = true;
             if (readable) {
@@ -129,7 +131,8 @@ struct Follower {
             keys.clear();
             if (!channel.Poll(keys, finish))
                 return false;
-            if (lines.empty())
+            busy = !lines.empty();
+            if (!busy)
                 Sleep(kIdleMs);
         }
     }

@@ -92,8 +92,8 @@ Failure ChildJob::Start(const std::wstring &program, const std::vector<std::wstr
     startup.hStdInput = handles.input;
     startup.hStdOutput = handles.output;
     startup.hStdError = handles.error;
-    startup.dwXCountChars = ConsoleScreen::kColumns;
-    startup.dwYCountChars = ConsoleScreen::kRows;
+    startup.dwXCountChars = ConsoleScreen::kOpenedColumns;
+    startup.dwYCountChars = ConsoleScreen::kOpenedRows;
     DWORD flags = CREATE_SUSPENDED | (detached ? DETACHED_PROCESS : 0);
     PROCESS_INFORMATION started = {};
     if (!CreateProcessW(program.c_str(), &commandLine[0], NULL, NULL, inherit, flags, NULL, NULL,

@@ -21,14 +21,14 @@ Failure ConsoleFailure(const wchar_t *what)
 
 } // namespace
 
-Failure ConsoleScreen::Open()
+Failure ConsoleScreen::Open(SHORT columns, SHORT rows)
 {
     out_.reset(OpenConsoleOutput());
     CONSOLE_SCREEN_BUFFER_INFO info;
     if (!out_.valid() || !GetConsoleScreenBufferInfo(out_.get(), &info))
         return ConsoleFailure(L"opening the screen buffer");
     savedSize_ = info.dwSize;
-    COORD size = {std::max(info.dwSize.X, (SHORT)kColumns), std::max(info.dwSize.Y, (SHORT)kRows)};
+    COORD size = {std::max(info.dwSize.X, columns), std::max(info.dwSize.Y, rows)};
     // A console that keeps its buffer at the window's size refuses: the reading then works
     // in what there is, and reports lines lost should the output outrun it.
     if ((size.X != info.dwSize.X || size.Y != info.dwSize.Y) &&

@@ -22,16 +22,18 @@ class ConsoleScreen {
 public:
     // The columns and rows the buffer is made to have at least: wide enough that no line of
     // the library wraps, tall enough for much output between two reads. No more: Wine's
-    // console moves the whole buffer for every line once it is full.
-    enum : SHORT { kColumns = 256, kRows = 1000 };
+    // console moves the whole buffer for every line once it is full. mirdu-run's own console,
+    // which a console program shares, is wide for that program's own lines; a console that a
+    // program opens holds the library's lines alone, so it trades width for rows.
+    enum : SHORT { kColumns = 256, kRows = 1000, kOpenedColumns = 128, kOpenedRows = 2000 };
 
     ConsoleScreen() = default;
     ConsoleScreen(const ConsoleScreen &) = delete;
     ConsoleScreen &operator=(const ConsoleScreen &) = delete;
     ~ConsoleScreen() { Restore(); }
 
-    // Takes the active screen buffer of this process's console and makes it big enough.
-    Failure Open();
+    // Takes the active screen buffer of this process's console and makes it at least that big.
+    Failure Open(SHORT columns = kColumns, SHORT rows = kRows);
     // From here on, what is written to the console is the run's.
     Failure Begin();
     // Everything on the console is the run's, from its first row: a console that the program
