@@ -29,32 +29,59 @@ Failure FindProgram(const std::wstring &given, std::wstring &program, int &bits,
     return MachineBits(program, PeKind::kProgram, kExitNotWindows, bits, &gui);
 }
 
-std::wstring DllBesideRunner()
+// Why dll cannot serve a program of that many bits, empty when it can: no file, no DLL, or a
+// DLL of the other machine type (otherBits).
+std::wstring UnfitDll(const std::wstring &dll, int bits, bool &otherBits)
 {
-    wchar_t self[MAX_PATH * 4];
-    DWORD size = GetModuleFileNameW(NULL, self, ARRAYSIZE(self));
-    std::wstring path(self, size);
-    return path.substr(0, path.find_last_of(L'\\') + 1) + L"mirdu.dll";
+    otherBits = false;
+    DWORD attributes = GetFileAttributesW(dll.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY))
+        return L"no DLL at " + dll;
+    int dllBits = 0;
+    if (Failure failure = MachineBits(dll, PeKind::kDll, kExitRunner, dllBits))
+        return failure.message;
+    otherBits = dllBits != bits;
+    return otherBits ? dll + L" is a " + std::to_wstring(dllBits) + L"-bit DLL" : L"";
 }
 
+// By default the mirdu.dll beside mirdu-run.exe when it is for the program's machine type,
+// else the other build's: the release holds them in win32\ and win64\, as a checkout does in
+// build\, so that either mirdu-run.exe runs both kinds of program.
 Failure ChooseDll(const std::wstring &given, const std::wstring &program, int bits,
                   std::wstring &dll)
 {
-    dll = given.empty() ? DllBesideRunner() : FullPath(given);
-    DWORD attributes = GetFileAttributesW(dll.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY))
-        return Fail(kExitRunner, L"no DLL at " + dll +
-                                     (given.empty() ? L" (beside mirdu-run.exe)" : L"") +
-                                     L"; give one with --dll PATH");
-    int dllBits = 0;
-    if (Failure failure = MachineBits(dll, PeKind::kDll, kExitRunner, dllBits))
-        return failure;
-    if (dllBits != bits)
-        return Fail(kExitRunner, dll + L" is a " + std::to_wstring(dllBits) + L"-bit DLL but " +
-                                     program + L" is a " + std::to_wstring(bits) +
-                                     L"-bit program: give --dll the " + std::to_wstring(bits) +
-                                     L"-bit mirdu.dll");
-    return {};
+    const std::wstring wanted = std::to_wstring(bits) + L"-bit";
+    bool otherBits;
+    if (!given.empty()) {
+        dll = FullPath(given);
+        std::wstring why = UnfitDll(dll, bits, otherBits);
+        if (why.empty())
+            return {};
+        return Fail(kExitRunner, otherBits ? why + L" but " + program + L" is a " + wanted +
+                                                 L" program: give --dll the " + wanted +
+                                                 L" mirdu.dll"
+                                           : why + L"; give one with --dll PATH");
+    }
+    wchar_t self[MAX_PATH * 4];
+    std::wstring runner(self, GetModuleFileNameW(NULL, self, ARRAYSIZE(self)));
+    std::wstring folder = runner.substr(0, runner.find_last_of(L'\\'));
+    dll = folder + L"\\mirdu.dll";
+    std::wstring why = UnfitDll(dll, bits, otherBits);
+    if (why.empty())
+        return {};
+    why = L"beside mirdu-run.exe (" + why + L")";
+    std::wstring sibling = folder.substr(0, folder.find_last_of(L'\\') + 1) + L"win" +
+                           std::to_wstring(bits) + L"\\mirdu.dll";
+    if (lstrcmpiW(sibling.c_str(), dll.c_str()) != 0) {
+        std::wstring whySibling = UnfitDll(sibling, bits, otherBits);
+        if (whySibling.empty()) {
+            dll = sibling;
+            return {};
+        }
+        why += L" or in the other build's folder (" + whySibling + L")";
+    }
+    return Fail(kExitRunner, program + L" is a " + wanted + L" program and there is no " +
+                                 wanted + L" mirdu.dll " + why + L"; give one with --dll PATH");
 }
 
 bool HasConsole()

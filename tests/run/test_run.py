@@ -24,7 +24,11 @@ import mirdu_image  # noqa: E402
 
 RUNNER = os.path.join(SOURCE, "tools", "mirdu-run")
 PREFIX = os.path.dirname(os.path.dirname(DRIVE_F))
-OTHER_DLL = os.path.join(SOURCE, "build", "win64" if ARCH == "win32" else "win32", "mirdu.dll")
+OTHER_BUILD = os.path.join(SOURCE, "build", "win64" if ARCH == "win32" else "win32")
+OTHER_DLL = os.path.join(OTHER_BUILD, "mirdu.dll")
+OTHER_RUNS = os.path.exists(OTHER_DLL) and (ARCH == "win32" or subprocess.run(
+    [os.path.join(SOURCE, "tools", "probe-32bit"), "--wine"],
+    stdout=subprocess.DEVNULL).returncode == 0)   # a 32-bit client, where 32-bit Wine runs
 SYSTEM = os.path.join(PREFIX, "drive_c", "windows", "syswow64" if ARCH == "win32" else "system32")
 GUI_CLIENT = "mirdu-client-gui.exe"   # the same client as a GUI program: Windows gives it no console
 NAME = "kvtlane.dll"
@@ -341,11 +345,11 @@ class WindowsRunTool(unittest.TestCase):
 
     setUpClass, tearDownClass = RunTool.setUpClass, RunTool.tearDownClass
 
-    def start(self, name, options, steps, drive="link", extra=None, client=CLIENT):
+    def start(self, name, options, steps, drive="link", extra=None, client=CLIENT, build=BUILD):
         self.folder = scratch("exe-" + name)
         self.program = os.path.join(self.folder, "program")
         os.mkdir(self.program)
-        shutil.copy(os.path.join(BUILD, client), self.program)
+        shutil.copy(os.path.join(build, client), self.program)
         set_drive_f(drive, os.path.join(self.folder, "f"))
         if drive == "link":
             os.mkdir(os.path.join(self.folder, "f"))
@@ -379,15 +383,21 @@ class WindowsRunTool(unittest.TestCase):
 
     def test_runs_the_program_unattended_under_another_name(self):
         # The image holds what this run wrote, not the capture an earlier run left in F:. The
-        # GUI client shows a window and has no console until the library opens one.
+        # GUI client shows a window and has no console until the library opens one. The other
+        # build's client gets the other build's DLL, from the folder beside mirdu-run.exe's.
         window = ["console", "window:Flash Tool 2.1"]
-        for client, first, last, status, image in [
-                (CLIENT, [], [], 0, "image.hex"), (CLIENT, [], ["load:absent.dll"], 2, "image.Bin"),
-                (GUI_CLIENT, window, ["console"], 0, "image.ihex")]:
-            with self.subTest(client=client, status=status):
-                self.start("as-%d-%s" % (status, client), ["--as", NAME, "--image", "F:\\" + image],
+        for build, client, first, last, status, image in [
+                (BUILD, CLIENT, [], [], 0, "image.hex"),
+                (BUILD, CLIENT, [], ["load:absent.dll"], 2, "image.Bin"),
+                (BUILD, GUI_CLIENT, window, ["console"], 0, "image.ihex"),
+                (OTHER_BUILD, CLIENT, [], [], 0, "image.hex")]:
+            with self.subTest(build=build, client=client, status=status):
+                if build == OTHER_BUILD and not OTHER_RUNS:
+                    self.skipTest("the other build is missing or cannot run here")
+                self.start("as-%d-%s-%s" % (status, os.path.basename(build), client),
+                           ["--as", NAME, "--image", "F:\\" + image],
                            first + ["load:" + NAME, "KVTGo", WRITE, "unload"] + last,
-                           extra="f/0001-kvtwrite-00002000.bin", client=client)
+                           extra="f/0001-kvtwrite-00002000.bin", client=client, build=build)
                 code, errors = self.finish()
                 self.assertEqual(code, status, errors)
                 if client == GUI_CLIENT:
