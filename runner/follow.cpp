@@ -53,6 +53,16 @@ public:
     {
         return WriteAll(records_, kind + text + "\n");
     }
+    // The lines of one read in one write: the console scrolls on meanwhile.
+    bool SendLines(const std::vector<std::string> &lines, bool lastIsTail)
+    {
+        std::string records;
+        for (size_t i = 0; i < lines.size(); i++) {
+            records += lastIsTail && i + 1 == lines.size() ? kTail : kLine;
+            records += lines[i] + "\n";
+        }
+        return records.empty() || WriteAll(records_, records);
+    }
     // Adds the keys to type that came; false when mirdu-run has gone.
     bool Poll(std::string &keys, bool &finish)
     {
@@ -117,11 +127,8 @@ struct Follower {
                 if (!channel.Send(kError, Utf8(failure.message)))
                     return false;
             }
-            for (size_t i = 0; i < lines.size(); i++) {
-                bool tail = finish && !lastHasLineEnd && i + 1 == lines.size();
-                if (!channel.Send(tail ? kTail : kLine, lines[i]))
-                    return false;
-            }
+            if (!channel.SendLines(lines, finish && !lastHasLineEnd))
+                return false;
             if (left) {
                 screen.Restore();
                 return true;

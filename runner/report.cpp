@@ -87,15 +87,17 @@ std::wstring SystemMessage(DWORD error)
     return message + L" (error " + std::to_wstring(error) + L")";
 }
 
-Failure LineSinks::OpenLog(const std::wstring &path)
+Failure CreateRunFile(const std::wstring &path, const wchar_t *what, UniqueHandle &file)
 {
-    log_.reset(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, NULL,
+    file.reset(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, NULL,
                            CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL));
-    if (!log_.valid())
-        return Fail(kExitRunner, L"cannot write the log " + path + L": " +
+    if (!file.valid())
+        return Fail(kExitRunner, std::wstring(L"cannot write the ") + what + L" " + path + L": " +
                                      SystemMessage(GetLastError()));
     return {};
 }
+
+Failure LineSinks::OpenLog(const std::wstring &path) { return CreateRunFile(path, L"log", log_); }
 
 // The lines of one read go out in one write: a run that is stopped keeps what was read.
 void LineSinks::Write(const std::vector<std::string> &lines, bool lastHasLineEnd)

@@ -41,6 +41,9 @@ std::string Utf8(const std::wstring &text);
 std::wstring FromUtf8(const std::string &text);
 std::wstring SystemMessage(DWORD error);
 
+// A file that the run writes as it goes (the log, the trace), made anew; what names it.
+Failure CreateRunFile(const std::wstring &path, const wchar_t *what, UniqueHandle &file);
+
 // Whether a standard handle is a console (then text goes to it with WriteConsoleW).
 bool IsConsole(HANDLE handle);
 

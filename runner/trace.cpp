@@ -35,15 +35,7 @@ const char *EventOf(LogLine::Kind kind)
 
 } // namespace
 
-Failure Trace::Open(const std::wstring &path)
-{
-    file_.reset(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, NULL,
-                            CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL));
-    if (!file_.valid())
-        return Fail(kExitRunner, L"cannot write the trace " + path + L": " +
-                                     SystemMessage(GetLastError()));
-    return {};
-}
+Failure Trace::Open(const std::wstring &path) { return CreateRunFile(path, L"trace", file_); }
 
 void Trace::Start()
 {
