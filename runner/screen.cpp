@@ -162,12 +162,23 @@ Failure ConsoleScreen::Read(std::vector<std::string> &lines)
             lookBack_ = std::min<int>(height_, 2 * scrolled + 16);
             markerRow_ = first + to;
             serial_ = next;
+            if (scrolled > height_ / 2)
+                Grow();
             return {};
         }
         if (first == 0)
             return Resume(block, newMarker, next, lines);
         first = std::max(0, first - std::max(64, 2 * (last - first + 1)));
     }
+}
+
+// The output came close to outrunning the reading (a busy machine): more rows give the reading
+// room, and slow the output, since Wine moves the whole buffer for every line once it is full.
+void ConsoleScreen::Grow()
+{
+    SHORT rows = (SHORT)std::min<int>(kMostRows, 2 * height_);
+    if (rows > height_ && SetConsoleScreenBufferSize(out_.get(), COORD{width_, rows}))
+        height_ = rows;
 }
 
 // The last marker scrolled out: every row still there is unread, and the new marker, written
@@ -187,6 +198,7 @@ Failure ConsoleScreen::Resume(const std::string &block, const std::string &newMa
         markerRow_ = to;
         serial_ = next;
         lookBack_ = height_;
+        Grow();
     }
     return Fail(kExitRunner, L"the program wrote more lines between two reads than the console "
                              L"buffer holds (" + std::to_wstring(height_) +

@@ -26,6 +26,8 @@ public:
     // which a console program shares, is wide for that program's own lines; a console that a
     // program opens holds the library's lines alone, so it trades width for rows.
     enum : SHORT { kColumns = 256, kRows = 1000, kOpenedColumns = 128, kOpenedRows = 2000 };
+    // A read that finds more than half the buffer new grows it, up to this.
+    enum : SHORT { kMostRows = 8000 };
 
     ConsoleScreen() = default;
     ConsoleScreen(const ConsoleScreen &) = delete;
@@ -50,6 +52,7 @@ private:
     Failure Mark(SHORT row, unsigned serial);
     bool MarkerAt(SHORT row, unsigned serial);
     Failure ReadRows(SHORT first, SHORT count, std::string &text);
+    void Grow();
     Failure Resume(const std::string &block, const std::string &newMarker, unsigned next,
                    std::vector<std::string> &lines);
     std::string Marker(unsigned serial) const;
