@@ -152,7 +152,8 @@ Failure ShareConsole(const Options &options, ConsoleScreen &screen, UniqueHandle
                      UniqueHandle &output)
 {
     if (!HasConsole()) {
-        if (options.interactive && IsConsole(GetStdHandle(STD_INPUT_HANDLE)))
+        HANDLE keys = GetStdHandle(STD_INPUT_HANDLE);
+        if (options.interactive && (keys == NULL || keys == INVALID_HANDLE_VALUE))
             return Fail(kExitBadOptions, L"--interactive needs a console or standard input to "
                                          L"type in");
         if (Failure failure = AllocateHiddenConsole())
