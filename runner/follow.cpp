@@ -201,15 +201,13 @@ Failure ConsoleFollower::Start(DWORD pid, bool interactive)
     SetHandleInformation(commands_.get(), HANDLE_FLAG_INHERIT, 0);
     SetHandleInformation(records_.get(), HANDLE_FLAG_INHERIT, 0);
 
-    wchar_t self[MAX_PATH * 4];
-    DWORD size = GetModuleFileNameW(NULL, self, ARRAYSIZE(self));
     std::vector<std::wstring> args = {L"--follow-console", std::to_wstring(pid)};
     if (interactive)
         args.push_back(L"--interactive");
     StandardHandles handles;
     handles.input = helperCommands.get();
     handles.output = helperRecords.get();
-    if (Failure failure = helper_.Start(std::wstring(self, size), args, handles, true))
+    if (Failure failure = helper_.Start(ThisProgram(), args, handles, true))
         return Fail(kExitRunner, L"cannot start the console reader: " + failure.message);
     return {};
 }

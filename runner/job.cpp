@@ -72,6 +72,12 @@ std::wstring CommandLine(const std::wstring &program, const std::vector<std::wst
     return commandLine;
 }
 
+std::wstring ThisProgram()
+{
+    wchar_t self[MAX_PATH * 4];
+    return std::wstring(self, GetModuleFileNameW(NULL, self, ARRAYSIZE(self)));
+}
+
 Failure ChildJob::Start(const std::wstring &program, const std::vector<std::wstring> &args,
                         const StandardHandles &handles, bool detached)
 {

@@ -40,6 +40,9 @@ private:
     UniqueHandle job_, process_;
 };
 
+// The path of mirdu-run.exe, which starts itself as a helper.
+std::wstring ThisProgram();
+
 // A program's command line, quoted so that its runtime splits it back into the same arguments.
 std::wstring CommandLine(const std::wstring &program, const std::vector<std::wstring> &args);
 

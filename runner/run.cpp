@@ -62,8 +62,7 @@ Failure ChooseDll(const std::wstring &given, const std::wstring &program, int bi
                                                  L" mirdu.dll"
                                            : why + L"; give one with --dll PATH");
     }
-    wchar_t self[MAX_PATH * 4];
-    std::wstring runner(self, GetModuleFileNameW(NULL, self, ARRAYSIZE(self)));
+    std::wstring runner = ThisProgram();
     std::wstring folder = runner.substr(0, runner.find_last_of(L'\\'));
     dll = folder + L"\\mirdu.dll";
     std::wstring why = UnfitDll(dll, bits, otherBits);
@@ -91,25 +90,68 @@ bool HasConsole()
     return out.valid();
 }
 
-// Started without a console (by a service or a CI agent): a hidden one of its own. The
-// standard handles that were given stay as they were. Wine attaches a program started with no
-// terminal to a console that does not work, which has to be left first.
-Failure AllocateHiddenConsole()
-{
-    const DWORD which[] = {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE};
-    HANDLE saved[3];
-    for (int i = 0; i < 3; i++)
-        saved[i] = GetStdHandle(which[i]);
-    FreeConsole();
-    if (!AllocConsole())
-        return Fail(kExitRunner, L"cannot make a console: " + SystemMessage(GetLastError()));
-    if (HWND window = GetConsoleWindow())
-        ShowWindow(window, SW_HIDE);
-    for (int i = 0; i < 3; i++)
-        if (saved[i] != NULL && saved[i] != INVALID_HANDLE_VALUE)
-            SetStdHandle(which[i], saved[i]);
-    return {};
-}
+// A hidden console for a run started without one (by a service, a CI agent or the Linux
+// runner). AllocConsole's console has a window, shown or not, and under Wine making that window
+// costs more than the rest of a short run. A helper started with CREATE_NO_WINDOW gets a console
+// that has none: it is started early, so that it comes up while the run gets ready, and joined
+// just before the program starts; the helper then goes. The standard handles that were given
+// stay as they were. Wine attaches a program started with no terminal to a console that does
+// not work, which has to be left first.
+class WindowlessConsole {
+public:
+    ~WindowlessConsole()
+    {
+        if (holder_.valid())
+            TerminateProcess(holder_.get(), 0);
+    }
+
+    void Start()
+    {
+        // Not in a job: the console's host is started in the helper's name and would go with it.
+        std::wstring commandLine = CommandLine(ThisProgram(), {L"--hold-console"});
+        STARTUPINFOW startup = {};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION started = {};
+        if (!CreateProcessW(NULL, &commandLine[0], NULL, NULL, FALSE, CREATE_NO_WINDOW, NULL,
+                            NULL, &startup, &started)) {
+            error_ = GetLastError();
+            return;
+        }
+        holder_.reset(started.hProcess);
+        CloseHandle(started.hThread);
+        pid_ = started.dwProcessId;
+    }
+
+    Failure Join()
+    {
+        const DWORD which[] = {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE};
+        HANDLE saved[3];
+        for (int i = 0; i < 3; i++)
+            saved[i] = GetStdHandle(which[i]);
+        FreeConsole();
+        ULONGLONG deadline = GetTickCount64() + kHoldConsoleMs;
+        bool joined = false;
+        while (holder_.valid() && !(joined = AttachConsole(pid_))) {
+            error_ = GetLastError();
+            if (WaitForSingleObject(holder_.get(), 1) != WAIT_TIMEOUT ||
+                GetTickCount64() > deadline)
+                break;
+        }
+        if (holder_.valid())
+            TerminateProcess(holder_.get(), 0);
+        holder_.reset();
+        if (!joined)
+            return Fail(kExitRunner, L"cannot make a console: " + SystemMessage(error_));
+        for (int i = 0; i < 3; i++)
+            if (saved[i] != NULL && saved[i] != INVALID_HANDLE_VALUE)
+                SetStdHandle(which[i], saved[i]);
+        return {};
+    }
+
+private:
+    UniqueHandle holder_;
+    DWORD pid_ = 0, error_ = 0;
+};
 
 HANDLE InheritableConsole(const wchar_t *name)
 {
@@ -133,32 +175,37 @@ std::wstring Summary(unsigned long long calls, const Captures &written, const En
 struct Prepared {
     std::wstring program, dll;
     int bits = 0;
-    bool gui = false; // Windows starts it with no console: the library opens one
+    bool gui = false;         // Windows starts it with no console: the library opens one
+    bool joinConsole = false; // in a windowless console of mirdu-run's own
 };
 
-Failure CheckBeforeRun(const Options &options, Prepared &prepared)
+// A console program runs in mirdu-run's console, or in a hidden one of its own when mirdu-run
+// was started with none: that one is on its way when this returns.
+Failure CheckBeforeRun(const Options &options, Prepared &prepared, WindowlessConsole &windowless)
 {
     if (Failure failure = FindProgram(options.program, prepared.program, prepared.bits,
                                       prepared.gui))
         return failure;
+    if (!prepared.gui && !HasConsole()) {
+        HANDLE keys = GetStdHandle(STD_INPUT_HANDLE);
+        if (options.interactive && (keys == NULL || keys == INVALID_HANDLE_VALUE))
+            return Fail(kExitBadOptions, L"--interactive needs a console or standard input to "
+                                         L"type in");
+        windowless.Start();
+        prepared.joinConsole = true;
+    }
     if (Failure failure = ChooseDll(options.dll, prepared.program, prepared.bits, prepared.dll))
         return failure;
     return CheckSearchOrder(prepared.program, prepared.bits, prepared.dll, options.name);
 }
 
-// A console program runs in mirdu-run's console (a hidden one of its own when it was started
-// with none), with that console as its standard handles.
-Failure ShareConsole(const Options &options, ConsoleScreen &screen, UniqueHandle &input,
-                     UniqueHandle &output)
+// A console program runs in mirdu-run's console, with that console as its standard handles.
+Failure ShareConsole(const Prepared &prepared, WindowlessConsole &windowless,
+                     ConsoleScreen &screen, UniqueHandle &input, UniqueHandle &output)
 {
-    if (!HasConsole()) {
-        HANDLE keys = GetStdHandle(STD_INPUT_HANDLE);
-        if (options.interactive && (keys == NULL || keys == INVALID_HANDLE_VALUE))
-            return Fail(kExitBadOptions, L"--interactive needs a console or standard input to "
-                                         L"type in");
-        if (Failure failure = AllocateHiddenConsole())
+    if (prepared.joinConsole)
+        if (Failure failure = windowless.Join())
             return failure;
-    }
     if (Failure failure = screen.Open())
         return failure;
     input.reset(InheritableConsole(L"CONIN$"));
@@ -174,7 +221,8 @@ Failure ShareConsole(const Options &options, ConsoleScreen &screen, UniqueHandle
 int Run(const Options &options)
 {
     Prepared prepared;
-    if (Failure failure = CheckBeforeRun(options, prepared))
+    WindowlessConsole windowless;
+    if (Failure failure = CheckBeforeRun(options, prepared, windowless))
         return Say(failure.message), failure.status;
     HANDLE standardOutput = GetStdHandle(STD_OUTPUT_HANDLE);
     bool echo = standardOutput != NULL && GetFileType(standardOutput) != FILE_TYPE_UNKNOWN &&
@@ -189,8 +237,8 @@ int Run(const Options &options)
     ChildJob job;
     UniqueHandle input, output;
     std::wstring captures = options.captures.empty() ? L"F:\\" : FullPath(options.captures);
-    Failure failure = prepared.gui ? Failure() : ShareConsole(options, screen, input, output);
-    if (!failure && !options.log.empty())
+    Failure failure;
+    if (!options.log.empty())
         failure = sinks.OpenLog(options.log);
     if (!failure && !options.trace.empty())
         failure = trace.Open(options.trace);
@@ -199,6 +247,8 @@ int Run(const Options &options)
     Captures before = ListCaptures(captures);
     if (!failure)
         failure = placement.Place(prepared.dll, options.name);
+    if (!failure && !prepared.gui)
+        failure = ShareConsole(prepared, windowless, screen, input, output);
     UniqueHandle stopped(CreateEventW(NULL, TRUE, FALSE, NULL));
     WatchConsoleControl(stopped.get());
     KeysFromInput &keys = KeysFromInput::OfProcess();

@@ -35,7 +35,9 @@ def bits_of(path, kind, status):
         pe = pefile.PE(path, fast_load=True)
     except (pefile.PEFormatError, OSError) as error:
         raise Failure(status, "%s is not a Windows %s (%s)" % (path, kind, error))
-    if kind == "program" and not pe.is_exe() or kind == "DLL" and not pe.is_dll():
+    # From the headers' flags: pefile's is_exe() would read the imports too.
+    executable = pe.FILE_HEADER.IMAGE_FILE_EXECUTABLE_IMAGE
+    if kind == "program" and (pe.is_dll() or not executable) or kind == "DLL" and not pe.is_dll():
         raise Failure(status, "%s is a Windows file but not a %s" % (path, kind))
     machine = pe.FILE_HEADER.Machine
     if machine not in MACHINES:
@@ -224,8 +226,11 @@ def run(options, home):
         session.start_server()
         staging = open_staging(options, prefix, captures)
         prefix.map_f(staging.folder if staging else captures)
-        command = display.wrap([wine64] + engine_command(options, windows_path(engine), program,
-                                                         dll, name, trace))
+        # The 32-bit engine through the 32-bit loader: wine64 would start, find the program
+        # 32-bit and start the other loader in its place.
+        loader = WINE32_LOADER if bits == 32 else wine64
+        command = display.wrap([loader] + engine_command(options, windows_path(engine), program,
+                                                          dll, name, trace))
         keyboard = termios.tcgetattr(0) if options.interactive else None
         try:
             if keyboard:
