@@ -35,8 +35,8 @@ soak: build
 		$(SOAK_CALLS) $(SOAK_SEED) || $(SKIPPED_IS_OK); \
 	done; tools/wine-server stop; exit $$status
 
-# The release package: dist/mirdu-VERSION-win32.zip (i686 DLL, user guide, header, .def, import
-# library, mirdu-run, mirdu-run.exe, mirdu-image, SHA256SUMS).
+# The release package: dist/mirdu-VERSION.zip (user guide, header, .def, mirdu-run, mirdu-image,
+# SHA256SUMS; win32/ and win64/ each with the DLL, its import library and mirdu-run.exe).
 dist: build
 	@tools/dist
 

@@ -1,7 +1,7 @@
 /* mirdu-bench: times the library's calls against the bare Win32 calls that they cannot avoid.
  *
  *   mirdu-bench.exe --out FILE [--rounds N] [--big-rounds N] [--growth COUNT,FROM]
- *                   [--bare-dir PREFIX] [--writes N] [--prompt 1] CASE...
+ *                   [--bare-dir PREFIX] [--writes N] [--stretch S] [--prompt 1] CASE...
  *
  * Cases (run in the order given, in this one process):
  *   log       KVTRead (a call that only logs) against wsprintfA of the same line,
@@ -17,9 +17,13 @@
  *   cycle     one LoadLibraryA and FreeLibrary of mirdu.dll, with one key queued for the
  *             prompt before FreeLibrary; in milliseconds. Must be the only case of its process.
  *   scale     N KVTWrites of 256 bytes at distinct addresses (0x100 apart), each file's first
- *             four bytes its index: "scale ratio=R first_us=A last_us=B writes=N", the median
- *             time per write of the last 10,000 (or N/2) over that of the first; then
- *             "scale-means ratio=R first_us=A last_us=B", the same with means.
+ *             four bytes its index. In the first and the last S writes (--stretch, 10,000),
+ *             each is paired with the bare calls for the same name in PREFIX0\, PREFIX1\ or
+ *             PREFIX2\ in turn (--bare-dir PREFIX), whose files the runner must move away as
+ *             they close. "scale ratio=R first=F last=L first_us=A last_us=B bare_first_us=C
+ *             bare_last_us=D writes=N": F and L the library against the bare calls in each
+ *             stretch (StretchRatio), R = L / F, A to D plain medians; then "scale-blocks
+ *             first=... last=...", the figure of each block.
  *   once      one KVTWrite of 256 bytes: the whole run is what is timed, from outside.
  * --prompt 1 leaves the library's closing prompt to whoever runs the client (mirdu-run, or
  * a script that answers it) instead of queueing a key.
@@ -46,6 +50,9 @@ enum { OURS_ADDR = 0x1000, FLOOR_ADDR = 0x2000, SMALL = 4096 };
 #define BIG (64u << 20)
 
 static const char kWriteLine[] = "KVTWrite : buf = %08X, addr = %08X, len = %08X\n";
+/* The bare calls of scale: a line of the same length that no runner takes for a call (under
+ * mirdu-run a KVTWrite line counts as a capture). */
+static const char kBareLine[] = "BareWrite: buf = %08X, addr = %08X, len = %08X\n";
 static const char kReadLine[] = "KVTRead : buf = %08X, addr = %08X, len = %08X\n";
 static const char kCaptureName[] = "%s%04d-kvtwrite-%08X.bin";
 static const char kDrive[] = "f:\\";
@@ -129,10 +136,10 @@ static void FloorRead(const void *buf, uint32_t addr, uint32_t len)
     FloorLine(kReadLine, buf, addr, len);
 }
 
-static void FloorWrite(const char *folder, int32_t number, const void *buf, uint32_t addr,
-                       uint32_t len)
+static void FloorWrite(const char *line, const char *folder, int32_t number, const void *buf,
+                       uint32_t addr, uint32_t len)
 {
-    FloorLine(kWriteLine, buf, addr, len);
+    FloorLine(line, buf, addr, len);
     char path[MAX_PATH];
     wsprintfA(path, kCaptureName, folder, number, addr);
     HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
@@ -256,7 +263,7 @@ static void CaseWrite(const char *name, int rounds, const unsigned char *data, u
                 kvtWrite(0, data, OURS_ADDR, len);
                 ours[r] = Now() - t0;
             } else {
-                FloorWrite(kDrive, number, data, FLOOR_ADDR, len);
+                FloorWrite(kWriteLine, kDrive, number, data, FLOOR_ADDR, len);
                 floor[r] = Now() - t0;
             }
         }
@@ -292,7 +299,7 @@ static void CaseGrowth(int count, int from, const char *bareDir, const unsigned 
                 if (stretch >= 0)
                     ours[stretch][k] = Now() - t0;
             } else {
-                FloorWrite(bareDir, i, data, OURS_ADDR, SMALL);
+                FloorWrite(kWriteLine, bareDir, i, data, OURS_ADDR, SMALL);
                 if (stretch >= 0)
                     bare[stretch][k] = Now() - t0;
             }
@@ -341,40 +348,91 @@ static void CaseCycle(void)
     fflush(out);
 }
 
-/* Each write timed on its own, as in the other cases: the medians judge growth, unmoved by the
- * moments when other work on the machine takes the processor; the means, what a long download
- * takes, follow on a line of their own. */
-static void CaseScale(int writes, const unsigned char *pattern)
+/* How the library's writes of one scale stretch compare with the bare calls beside them. The
+ * stretch is cut into SCALE_BLOCKS blocks of consecutive pairs, each a fraction of a second, so
+ * that the machine is much the same for both calls of a block: a block's figure is the
+ * library's median over the bare calls' median, and the stretch's the median of the blocks'.
+ * The bare calls take BARE_FOLDERS folders in turn, and their median in a block is the median
+ * of the folders' medians. Creating a file can be dearer in one folder than in another for
+ * seconds at a time (on ext4 without a journal, while inodes near it were freed less than half
+ * a minute ago): a bare folder so slowed drops out, and so does a spell on F: that covers less
+ * than half of the stretch. */
+enum { SCALE_BLOCKS = 20, BARE_FOLDERS = 3 };
+
+static double StretchRatio(double *ours, double *bare, int count, char *blocks)
+{
+    int size = count / SCALE_BLOCKS;
+    double ratios[SCALE_BLOCKS], folders[BARE_FOLDERS], *one = Samples(size);
+    for (int b = 0; b < SCALE_BLOCKS; b++) {
+        for (int j = 0; j < BARE_FOLDERS; j++) {
+            int n = 0;
+            for (int k = b * size; k < (b + 1) * size; k++)
+                if (k % BARE_FOLDERS == j)
+                    one[n++] = bare[k];
+            folders[j] = Median(one, n);
+        }
+        ratios[b] = Median(ours + b * size, size) / Median(folders, BARE_FOLDERS);
+        blocks += sprintf(blocks, "%s%.3f", b ? "," : "", ratios[b]);
+    }
+    free(one);
+    return Median(ratios, SCALE_BLOCKS);
+}
+
+/* N writes; in the first and the last stretch each one is paired with the bare calls for the
+ * same capture name (A B, then B A, ...) in folder k % BARE_FOLDERS under bareDir (0\, 1\, ...).
+ * Whoever runs the client moves each bare file out as it closes, as staging does with F:, so
+ * those folders stay nearly empty: the bare calls show what the machine and Wine cost at that
+ * moment, not a folder's growth. */
+static void CaseScale(int writes, int stretch, const char *bareDir, const unsigned char *pattern)
 {
     if (captures != 0)
         Die("scale must be the first case that writes");
-    int stretch = writes < 20000 ? writes / 2 : 10000;
-    double *first = Samples(stretch), *last = Samples(stretch), sum[2] = {0, 0};
+    if (stretch < SCALE_BLOCKS * BARE_FOLDERS || stretch > writes / 2)
+        Die("scale: a stretch is at least 60 writes and at most half of them");
+    char folders[BARE_FOLDERS][MAX_PATH];
+    for (int j = 0; j < BARE_FOLDERS; j++)
+        wsprintfA(folders[j], "%s%d\\", bareDir, j);
+    double *ours[2] = {Samples(stretch), Samples(stretch)};
+    double *bare[2] = {Samples(stretch), Samples(stretch)};
     unsigned char data[256];
     memcpy(data, pattern, sizeof data);
     for (int i = 0; i < writes; i++) {
+        int s = i < stretch ? 0 : i >= writes - stretch ? 1 : -1;
+        int k = s == 1 ? i - (writes - stretch) : i;
+        uint32_t addr = (uint32_t)i * 0x100u;
         memcpy(data, &i, sizeof i);
-        double t0 = Now();
-        kvtWrite(0, data, (uint32_t)i * 0x100u, sizeof data);
-        double t = Now() - t0;
-        if (i < stretch)
-            sum[0] += first[i] = t;
-        else if (i >= writes - stretch)
-            sum[1] += last[i - (writes - stretch)] = t;
+        for (int turn = 0; turn < (s < 0 ? 1 : 2); turn++) {
+            double t0 = Now();
+            if (s < 0 || (i + turn) % 2 == 0) {
+                kvtWrite(0, data, addr, sizeof data);
+                if (s >= 0)
+                    ours[s][k] = Now() - t0;
+            } else {
+                FloorWrite(kBareLine, folders[k % BARE_FOLDERS], i, data, addr, sizeof data);
+                bare[s][k] = Now() - t0;
+            }
+        }
     }
     captures = writes;
-    double a = Median(first, stretch), b = Median(last, stretch);
-    fprintf(out, "scale ratio=%.4f first_us=%.2f last_us=%.2f writes=%d\n", b / a, a, b, writes);
-    fprintf(out, "scale-means ratio=%.4f first_us=%.2f last_us=%.2f\n", sum[1] / sum[0],
-            sum[0] / stretch, sum[1] / stretch);
+    char blocks[2][SCALE_BLOCKS * 16];
+    double first = StretchRatio(ours[0], bare[0], stretch, blocks[0]);
+    double last = StretchRatio(ours[1], bare[1], stretch, blocks[1]);
+    fprintf(out, "scale ratio=%.4f first=%.4f last=%.4f first_us=%.2f last_us=%.2f "
+            "bare_first_us=%.2f bare_last_us=%.2f writes=%d\n", last / first, first, last,
+            Median(ours[0], stretch), Median(ours[1], stretch), Median(bare[0], stretch),
+            Median(bare[1], stretch), writes);
+    fprintf(out, "scale-blocks first=%s last=%s\n", blocks[0], blocks[1]);
     fflush(out);
-    free(first);
-    free(last);
+    for (int j = 0; j < 2; j++) {
+        free(ours[j]);
+        free(bare[j]);
+    }
 }
 
 int main(int argc, char **argv)
 {
     int rounds = 2000, bigRounds = 9, growthCount = 1000, growthFrom = 20000, writes = 100000;
+    int stretch = 10000;
     const char *outPath = NULL, *bareDir = NULL;
     int i = 1;
     for (; i < argc && strncmp(argv[i], "--", 2) == 0; i += 2) {
@@ -390,6 +448,8 @@ int main(int argc, char **argv)
             bareDir = argv[i + 1];
         else if (strcmp(argv[i], "--writes") == 0)
             writes = atoi(argv[i + 1]);
+        else if (strcmp(argv[i], "--stretch") == 0)
+            stretch = atoi(argv[i + 1]);
         else if (strcmp(argv[i], "--prompt") == 0)
             promptAnswered = atoi(argv[i + 1]);
         else if (strcmp(argv[i], "--growth") == 0)
@@ -427,7 +487,9 @@ int main(int argc, char **argv)
             FillPattern(big, BIG);
             CaseWrite("write64m", bigRounds, big, BIG, 1);
         } else if (strcmp(c, "scale") == 0) {
-            CaseScale(writes, small);
+            if (!bareDir)
+                Die("scale needs --bare-dir");
+            CaseScale(writes, stretch, bareDir, small);
         } else if (strcmp(c, "once") == 0) {
             kvtWrite(0, small, OURS_ADDR, 256);
         } else if (strcmp(c, "growth") == 0) {

@@ -2,6 +2,8 @@
 
 #include <atomic>
 
+#include "runner/screen.h"
+
 namespace {
 
 // Quoted so that the program's runtime splits it back into the same arguments.
@@ -24,10 +26,16 @@ std::wstring Quote(const std::wstring &arg)
     return quoted + L"\"";
 }
 
-std::atomic<HANDLE> g_job{NULL};
+// The job that a close event ends when the run does not answer in time, behind a lock, so that
+// the handler's thread never uses a handle that EndAll is closing.
+SRWLOCK g_jobLock = SRWLOCK_INIT;
+HANDLE g_job = NULL;
 std::atomic<HANDLE> g_stopped{NULL};
 std::atomic<int> g_stopStatus{0};
 HANDLE g_cleanedUp = CreateEventW(NULL, TRUE, FALSE, NULL);
+// Windows ends a process 5 s after a close event: the run has this long to end its job, name
+// the program's windows and put drive F: back.
+const DWORD kCloseGrace = 4000;
 
 BOOL WINAPI OnConsoleControl(DWORD event)
 {
@@ -35,21 +43,43 @@ BOOL WINAPI OnConsoleControl(DWORD event)
     int status = key ? kExitInterrupted : kExitConsoleClosed;
     int none = 0;
     g_stopStatus.compare_exchange_strong(none, status);
-    if (HANDLE job = g_job.load())
-        TerminateJobObject(job, status);
     if (HANDLE stopped = g_stopped.load())
         SetEvent(stopped);
-    // After a close, logoff or shutdown event the system ends the process once this returns:
-    // first the run puts drive F: back and takes its DLL away.
-    if (!key)
-        WaitForSingleObject(g_cleanedUp, 4000);
+    // After a close, logoff or shutdown event the system ends the process once this returns.
+    if (!key && WaitForSingleObject(g_cleanedUp, kCloseGrace) != WAIT_OBJECT_0) {
+        AcquireSRWLockShared(&g_jobLock);
+        if (g_job)
+            TerminateJobObject(g_job, status);
+        ReleaseSRWLockShared(&g_jobLock);
+    }
     return TRUE;
+}
+
+void SetWatchedJob(HANDLE job)
+{
+    AcquireSRWLockExclusive(&g_jobLock);
+    g_job = job;
+    ReleaseSRWLockExclusive(&g_jobLock);
 }
 
 } // namespace
 
+std::wstring CommandLine(const std::wstring &program, const std::vector<std::wstring> &args)
+{
+    std::wstring commandLine = Quote(program);
+    for (const std::wstring &arg : args)
+        commandLine += L" " + Quote(arg);
+    return commandLine;
+}
+
+std::wstring ThisProgram()
+{
+    wchar_t self[MAX_PATH * 4];
+    return std::wstring(self, GetModuleFileNameW(NULL, self, ARRAYSIZE(self)));
+}
+
 Failure ChildJob::Start(const std::wstring &program, const std::vector<std::wstring> &args,
-                        HANDLE input, HANDLE output)
+                        const StandardHandles &handles, bool detached)
 {
     job_.reset(CreateJobObjectW(NULL, NULL));
     JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
@@ -57,18 +87,23 @@ Failure ChildJob::Start(const std::wstring &program, const std::vector<std::wstr
     if (!job_.valid() || !SetInformationJobObject(job_.get(), JobObjectExtendedLimitInformation,
                                                   &limits, sizeof limits))
         return Fail(kExitRunner, L"cannot make a job object: " + SystemMessage(GetLastError()));
-    std::wstring commandLine = Quote(program);
-    for (const std::wstring &arg : args)
-        commandLine += L" " + Quote(arg);
+    std::wstring commandLine = CommandLine(program, args);
+    // No standard handles given means none at all for a detached process, and each console
+    // that it opens then gets handles of its own: with standard handles given, a console
+    // opened after the first was freed would keep the first one's, which go nowhere.
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = input;
-    startup.hStdOutput = output;
-    startup.hStdError = output;
+    bool inherit = handles.input || handles.output || handles.error;
+    startup.dwFlags = STARTF_USECOUNTCHARS | (inherit ? STARTF_USESTDHANDLES : 0);
+    startup.hStdInput = handles.input;
+    startup.hStdOutput = handles.output;
+    startup.hStdError = handles.error;
+    startup.dwXCountChars = ConsoleScreen::kOpenedColumns;
+    startup.dwYCountChars = ConsoleScreen::kOpenedRows;
+    DWORD flags = CREATE_SUSPENDED | (detached ? DETACHED_PROCESS : 0);
     PROCESS_INFORMATION started = {};
-    if (!CreateProcessW(program.c_str(), &commandLine[0], NULL, NULL, TRUE, CREATE_SUSPENDED, NULL,
-                        NULL, &startup, &started)) {
+    if (!CreateProcessW(program.c_str(), &commandLine[0], NULL, NULL, inherit, flags, NULL, NULL,
+                        &startup, &started)) {
         DWORD error = GetLastError();
         int status = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND
                          ? kExitMissing
@@ -85,7 +120,6 @@ Failure ChildJob::Start(const std::wstring &program, const std::vector<std::wstr
         return Fail(kExitRunner, L"cannot put the program into a job object: " +
                                      SystemMessage(error));
     }
-    g_job = job_.get();
     ResumeThread(thread.get());
     return {};
 }
@@ -97,10 +131,16 @@ DWORD ChildJob::ExitCode() const
     return code;
 }
 
+void ChildJob::EndOnConsoleClose() { SetWatchedJob(job_.get()); }
+
 void ChildJob::EndAll(UINT status)
 {
     if (!job_.valid())
         return;
+    AcquireSRWLockExclusive(&g_jobLock);
+    if (g_job == job_.get())
+        g_job = NULL;
+    ReleaseSRWLockExclusive(&g_jobLock);
     TerminateJobObject(job_.get(), status);
     for (int waited = 0; waited < 200; waited++) {
         JOBOBJECT_BASIC_ACCOUNTING_INFORMATION accounting = {};
@@ -110,7 +150,6 @@ void ChildJob::EndAll(UINT status)
             break;
         Sleep(50);
     }
-    g_job = NULL;
     job_.reset();
 }
 

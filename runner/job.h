@@ -1,5 +1,5 @@
 // The program, started in a job object so that ending the job ends everything it started;
-// and the console's Ctrl+C and close events, which end the job too.
+// and the console's Ctrl+C and close events, which stop the run.
 #ifndef MIRDU_RUNNER_JOB_H
 #define MIRDU_RUNNER_JOB_H
 
@@ -11,6 +11,11 @@
 #include "runner/report.h"
 #include "shell/handle.h"
 
+// The standard handles a process starts with; NULL for none.
+struct StandardHandles {
+    HANDLE input = NULL, output = NULL, error = NULL;
+};
+
 class ChildJob {
 public:
     ChildJob() = default;
@@ -18,11 +23,16 @@ public:
     ChildJob &operator=(const ChildJob &) = delete;
     ~ChildJob() { EndAll(kExitRunner); }
 
-    // Starts the program with the console as its standard input, output and error.
+    // Starts the program in a new job that ends with this object. detached: with no console at
+    // all, as Windows starts a GUI program whatever its parent has (Wine would hand it this
+    // one's). A console that the program opens later gets a buffer as big as mirdu-run reads.
     Failure Start(const std::wstring &program, const std::vector<std::wstring> &args,
-                  HANDLE input, HANDLE output);
+                  const StandardHandles &handles, bool detached);
     HANDLE process() const { return process_.get(); }
+    HANDLE job() const { return job_.get(); }
     DWORD ExitCode() const;
+    // From here on a close event that the run does not answer in time ends the job.
+    void EndOnConsoleClose();
     // Ends every process of the job and waits (a while) until they are gone.
     void EndAll(UINT status);
 
@@ -30,7 +40,13 @@ private:
     UniqueHandle job_, process_;
 };
 
-// From here on Ctrl+C, Ctrl+Break and closing the console end the job; the event is set then.
+// The path of mirdu-run.exe, which starts itself as a helper.
+std::wstring ThisProgram();
+
+// A program's command line, quoted so that its runtime splits it back into the same arguments.
+std::wstring CommandLine(const std::wstring &program, const std::vector<std::wstring> &args);
+
+// From here on Ctrl+C, Ctrl+Break and closing the console set the event.
 void WatchConsoleControl(HANDLE stopped);
 // 0 while no such event came, else the exit status for it (130: Ctrl+C, 129: closed).
 int StopStatus();

@@ -2,8 +2,10 @@
 // name ends them, and everything after the program goes to it as it stands.
 #include "runner/options.h"
 
+#include <algorithm>
 #include <cwchar>
 #include <cwctype>
+#include <iterator>
 
 #include "runner/image.h"
 #include "runner/report.h"
@@ -16,23 +18,33 @@ const wchar_t kHelp[] =
     L"\n"
     L"Runs PROGRAM with ARGS and mirdu.dll in this console (or a hidden one when there is\n"
     L"none), reads the library's lines from the console and answers its closing prompt with\n"
-    L"one key (--interactive leaves it to your keyboard). The lines go to standard output\n"
-    L"when that is not the console; --log FILE keeps them as plain lines. The DLL is put\n"
-    L"under its name in a folder of the run, first on the program's PATH; nothing is\n"
-    L"written into the program's folder.\n"
+    L"one key (--interactive leaves it to your keyboard). A GUI program gets no console, as\n"
+    L"Windows starts it: its lines are read from the console that the library opens in it,\n"
+    L"kept hidden (shown with --interactive). The lines go to standard output when that is\n"
+    L"not the console; --log FILE keeps them as plain lines. The DLL is put under its name in\n"
+    L"a folder of the run, first on the program's PATH; nothing is written into the\n"
+    L"program's folder. A run that is ended (timeout, Ctrl+C, closed console) first names the\n"
+    L"program's windows and their texts on standard error and in the log.\n"
     L"\n"
-    L"options:\n"
-    L"  --captures DIR     map drive F: to DIR for the run (F: must be free); without it,\n"
+    L"options (the same for the Linux runner; those marked Linux are noted and ignored here):\n"
+    L"  --captures DIR     drive F: is DIR for the run: mapped when F: is free; without it,\n"
     L"                     F: must exist (subst F: C:\\captures)\n"
     L"  --log FILE         also write the console's lines to FILE\n"
-    L"  --image FILE       after the run, write the memory image of the capture files it\n"
-    L"                     wrote (no others) as mirdu-image does: FILE.hex or FILE.ihex\n"
-    L"                     Intel HEX, FILE.bin raw binary\n"
-    L"  --dll PATH         the mirdu.dll to use (default: the one beside mirdu-run.exe)\n"
+    L"  --trace FILE       the run as JSON Lines: one object for each console line and event\n"
+    L"  --image FILE       after the run, the memory image of the capture files it wrote (no\n"
+    L"                     others): FILE.hex or FILE.ihex Intel HEX, FILE.bin raw binary\n"
+    L"  --screenshot FILE  a PNG picture of the program's windows as the run ends: at the\n"
+    L"                     closing prompt, a timeout or a stop\n"
+    L"  --dll PATH         the mirdu.dll to use (default: the one for the program's machine\n"
+    L"                     type beside mirdu-run.exe, else the other build's: ..\\win32 or\n"
+    L"                     ..\\win64\\mirdu.dll)\n"
     L"  --as NAME.dll      the name the program loads the library by (default mirdu.dll)\n"
     L"  --timeout SECONDS  end the program and all it started after that long (status 124)\n"
-    L"  --interactive      leave the closing prompt to the keyboard\n"
-    L"  --prefix DIR       a Wine prefix for the Linux runner; ignored here\n"
+    L"  --interactive      leave the closing prompt to your keyboard\n"
+    L"  --prefix DIR       Linux: the Wine prefix\n"
+    L"  --linger SECONDS   Linux: keep the prefix's wineserver that long after the run\n"
+    L"  --no-staging       Linux: drive F: is the capture folder itself during the run\n"
+    L"  --display          Linux: show the program's windows on $DISPLAY\n"
     L"\n"
     L"exit status: the program's own; 124 after --timeout; 125 when mirdu-run refuses or\n"
     L"fails; 126 when PROGRAM is not a Windows program; 127 when there is no PROGRAM; 2 for\n"
@@ -69,14 +81,25 @@ bool ParseSeconds(const std::wstring &text, double &seconds)
 
 ParseResult ParseOptions(int argc, wchar_t **argv, Options &options)
 {
-    std::wstring prefixIgnored;
+    std::wstring timeout, linuxOnly;
     const struct {
         const wchar_t *flag;
-        std::wstring *value;
-    } valued[] = {{L"--captures", &options.captures}, {L"--log", &options.log},
-                  {L"--image", &options.image},       {L"--dll", &options.dll},
-                  {L"--as", &options.name},           {L"--prefix", &prefixIgnored}};
-    std::wstring timeout;
+        std::wstring *value; // null: a switch
+        bool *on;
+    } known[] = {{L"--captures", &options.captures, nullptr},
+                 {L"--log", &options.log, nullptr},
+                 {L"--trace", &options.trace, nullptr},
+                 {L"--image", &options.image, nullptr},
+                 {L"--screenshot", &options.screenshot, nullptr},
+                 {L"--dll", &options.dll, nullptr},
+                 {L"--as", &options.name, nullptr},
+                 {L"--timeout", &timeout, nullptr},
+                 {L"--interactive", nullptr, &options.interactive},
+                 {L"--host", nullptr, &options.host},
+                 {L"--prefix", &linuxOnly, nullptr},
+                 {L"--linger", &linuxOnly, nullptr},
+                 {L"--no-staging", nullptr, nullptr},
+                 {L"--display", nullptr, nullptr}};
     int i = 1;
     for (; i < argc; i++) {
         std::wstring arg = argv[i];
@@ -88,29 +111,26 @@ ParseResult ParseOptions(int argc, wchar_t **argv, Options &options)
             WriteOutput(std::wstring(kUsage) + kHelp);
             return kHelpShown;
         }
-        if (arg == L"--interactive") {
-            options.interactive = true;
-            continue;
-        }
         if (arg.size() < 2 || arg[0] != L'-')
             break;
         std::wstring flag = arg.substr(0, arg.find(L'='));
-        std::wstring *value = flag == L"--timeout" ? &timeout : nullptr;
-        for (const auto &v : valued)
-            if (flag == v.flag)
-                value = v.value;
-        if (!value)
+        const auto *option = std::find_if(std::begin(known), std::end(known),
+                                          [&](const auto &o) { return flag == o.flag; });
+        if (option == std::end(known) || (!option->value && flag.size() < arg.size()))
             return Bad(L"unrecognized arguments: " + arg);
-        if (flag.size() < arg.size()) {
-            *value = arg.substr(flag.size() + 1);
+        if (option->on)
+            *option->on = true;
+        if (!option->value) {
+        } else if (flag.size() < arg.size()) {
+            *option->value = arg.substr(flag.size() + 1);
         } else if (i + 1 < argc) {
-            *value = argv[++i];
+            *option->value = argv[++i];
         } else {
             return Bad(L"argument " + flag + L": expected one argument");
         }
-        if (flag == L"--prefix")
-            WriteError(L"mirdu-run: --prefix names a Wine prefix, for the Linux runner: "
-                       L"ignored on Windows\n");
+        if (option->value == &linuxOnly || (!option->value && !option->on))
+            WriteError(L"mirdu-run: " + flag + L" is for the Linux runner (Wine): ignored on "
+                                               L"Windows\n");
     }
     if (i >= argc)
         return Bad(L"no PROGRAM.exe to run");

@@ -9,12 +9,16 @@ struct Options {
     std::wstring captures; // empty: F: must exist already
     std::wstring log;
     std::wstring image;    // empty: none
+    std::wstring screenshot; // empty: none
+    std::wstring trace;    // empty: none
     std::wstring dll;      // empty: the mirdu.dll beside mirdu-run.exe
     std::wstring name = L"mirdu.dll";
     std::wstring program;
     std::vector<std::wstring> args;
     double timeout = 0;    // seconds; 0: none
     bool interactive = false;
+    bool host = false;     // run by the Linux runner, which says the summary itself and
+                           // whose pipe on standard input ends the run when it closes
 };
 
 enum ParseResult { kParsed, kHelpShown, kBadOptions };

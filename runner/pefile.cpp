@@ -2,12 +2,16 @@
 
 #include <windows.h>
 
+#include <cstddef>
+
 #include "shell/handle.h"
 
 namespace {
 
-// The DOS header's e_lfanew, the signature and the file header: the first page holds them.
-bool ReadFileHeader(const std::wstring &path, IMAGE_FILE_HEADER &header, std::wstring &why)
+// The DOS header's e_lfanew, the signature, the file header and the subsystem: the first page
+// holds them. The subsystem stands at the same offset in 32-bit and 64-bit optional headers.
+bool ReadFileHeader(const std::wstring &path, IMAGE_FILE_HEADER &header, WORD &subsystem,
+                    std::wstring &why)
 {
     UniqueHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                   NULL, OPEN_EXISTING, 0, NULL));
@@ -34,17 +38,24 @@ bool ReadFileHeader(const std::wstring &path, IMAGE_FILE_HEADER &header, std::ws
         return false;
     }
     memcpy(&header, page + at + sizeof signature, sizeof header);
+    DWORD subsystemAt = at + sizeof signature + sizeof header +
+                        offsetof(IMAGE_OPTIONAL_HEADER32, Subsystem);
+    subsystem = IMAGE_SUBSYSTEM_UNKNOWN;
+    if (header.SizeOfOptionalHeader >= offsetof(IMAGE_OPTIONAL_HEADER32, Subsystem) + 2 &&
+        subsystemAt + sizeof subsystem <= size)
+        memcpy(&subsystem, page + subsystemAt, sizeof subsystem);
     return true;
 }
 
 } // namespace
 
-Failure MachineBits(const std::wstring &path, PeKind kind, int status, int &bits)
+Failure MachineBits(const std::wstring &path, PeKind kind, int status, int &bits, bool *gui)
 {
     const wchar_t *what = kind == PeKind::kProgram ? L"program" : L"DLL";
     IMAGE_FILE_HEADER header;
+    WORD subsystem;
     std::wstring why;
-    if (!ReadFileHeader(path, header, why))
+    if (!ReadFileHeader(path, header, subsystem, why))
         return Fail(status, path + L" is not a Windows " + what + L" (" + why + L")");
     bool isDll = header.Characteristics & IMAGE_FILE_DLL;
     if (isDll != (kind == PeKind::kDll) || !(header.Characteristics & IMAGE_FILE_EXECUTABLE_IMAGE))
@@ -59,5 +70,7 @@ Failure MachineBits(const std::wstring &path, PeKind kind, int status, int &bits
         return Fail(status, path + L" is a " + what + L" for machine type " + machine +
                                 L", not i386 or x86_64");
     }
+    if (gui)
+        *gui = subsystem == IMAGE_SUBSYSTEM_WINDOWS_GUI;
     return {};
 }

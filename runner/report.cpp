@@ -2,14 +2,6 @@
 
 namespace {
 
-std::string Utf8(const std::wstring &text)
-{
-    int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), (int)text.size(), NULL, 0, NULL, NULL);
-    std::string out(size, '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), (int)text.size(), &out[0], size, NULL, NULL);
-    return out;
-}
-
 bool WriteAll(HANDLE handle, const char *data, size_t size)
 {
     while (size > 0) {
@@ -63,6 +55,22 @@ std::wstring Widen(const std::string &text)
     return out;
 }
 
+std::string Utf8(const std::wstring &text)
+{
+    int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), (int)text.size(), NULL, 0, NULL, NULL);
+    std::string out(size, '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), (int)text.size(), &out[0], size, NULL, NULL);
+    return out;
+}
+
+std::wstring FromUtf8(const std::string &text)
+{
+    int size = MultiByteToWideChar(CP_UTF8, 0, text.data(), (int)text.size(), NULL, 0);
+    std::wstring out(size, L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text.data(), (int)text.size(), &out[0], size);
+    return out;
+}
+
 std::wstring SystemMessage(DWORD error)
 {
     wchar_t *text = nullptr;
@@ -79,15 +87,17 @@ std::wstring SystemMessage(DWORD error)
     return message + L" (error " + std::to_wstring(error) + L")";
 }
 
-Failure LineSinks::OpenLog(const std::wstring &path)
+Failure CreateRunFile(const std::wstring &path, const wchar_t *what, UniqueHandle &file)
 {
-    log_.reset(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, NULL,
+    file.reset(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, NULL,
                            CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL));
-    if (!log_.valid())
-        return Fail(kExitRunner, L"cannot write the log " + path + L": " +
+    if (!file.valid())
+        return Fail(kExitRunner, std::wstring(L"cannot write the ") + what + L" " + path + L": " +
                                      SystemMessage(GetLastError()));
     return {};
 }
+
+Failure LineSinks::OpenLog(const std::wstring &path) { return CreateRunFile(path, L"log", log_); }
 
 // The lines of one read go out in one write: a run that is stopped keeps what was read.
 void LineSinks::Write(const std::vector<std::string> &lines, bool lastHasLineEnd)
@@ -102,4 +112,11 @@ void LineSinks::Write(const std::vector<std::string> &lines, bool lastHasLineEnd
     // Standard output may go away (a closed pipe): the run goes on.
     if (echo_ && !outputGone_)
         outputGone_ = !WriteAll(GetStdHandle(STD_OUTPUT_HANDLE), text.data(), text.size());
+}
+
+void LineSinks::Note(const std::wstring &line)
+{
+    std::string text = Utf8(line) + "\n";
+    if (log_.valid())
+        WriteAll(log_.get(), text.data(), text.size());
 }

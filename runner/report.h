@@ -37,7 +37,12 @@ void Say(const std::wstring &message);
 
 std::wstring Plural(unsigned long long count, const wchar_t *word);
 std::wstring Widen(const std::string &text);
+std::string Utf8(const std::wstring &text);
+std::wstring FromUtf8(const std::string &text);
 std::wstring SystemMessage(DWORD error);
+
+// A file that the run writes as it goes (the log, the trace), made anew; what names it.
+Failure CreateRunFile(const std::wstring &path, const wchar_t *what, UniqueHandle &file);
 
 // Whether a standard handle is a console (then text goes to it with WriteConsoleW).
 bool IsConsole(HANDLE handle);
@@ -49,6 +54,8 @@ public:
     // Standard output gets the lines too unless it is the console that they are read from.
     void EchoToStandardOutput(bool echo) { echo_ = echo; }
     void Write(const std::vector<std::string> &lines, bool lastHasLineEnd = true);
+    // A line of mirdu-run's own, for the log alone.
+    void Note(const std::wstring &line);
 
 private:
     UniqueHandle log_;

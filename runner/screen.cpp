@@ -21,14 +21,14 @@ Failure ConsoleFailure(const wchar_t *what)
 
 } // namespace
 
-Failure ConsoleScreen::Open()
+Failure ConsoleScreen::Open(SHORT columns, SHORT rows)
 {
     out_.reset(OpenConsoleOutput());
     CONSOLE_SCREEN_BUFFER_INFO info;
     if (!out_.valid() || !GetConsoleScreenBufferInfo(out_.get(), &info))
         return ConsoleFailure(L"opening the screen buffer");
     savedSize_ = info.dwSize;
-    COORD size = {std::max(info.dwSize.X, (SHORT)kColumns), std::max(info.dwSize.Y, (SHORT)kRows)};
+    COORD size = {std::max(info.dwSize.X, columns), std::max(info.dwSize.Y, rows)};
     // A console that keeps its buffer at the window's size refuses: the reading then works
     // in what there is, and reports lines lost should the output outrun it.
     if ((size.X != info.dwSize.X || size.Y != info.dwSize.Y) &&
@@ -56,6 +56,19 @@ Failure ConsoleScreen::Begin()
     serial_ = 1;
     markerRow_ = info.dwCursorPosition.Y - 1;
     return Mark(markerRow_, serial_);
+}
+
+Failure ConsoleScreen::BeginAtTop()
+{
+    CONSOLE_SCREEN_BUFFER_INFO info;
+    if (!GetConsoleScreenBufferInfo(out_.get(), &info))
+        return ConsoleFailure(L"reading the cursor");
+    serial_ = 0;
+    markerRow_ = -1;
+    if (info.dwCursorPosition.Y >= height_ - 1)
+        return Fail(kExitRunner, L"the program's console was full before mirdu-run could "
+                                 L"read it: lines were lost from the log");
+    return {};
 }
 
 std::string ConsoleScreen::Marker(unsigned serial) const
@@ -119,18 +132,23 @@ Failure ConsoleScreen::Read(std::vector<std::string> &lines)
     if (Failure failure = Mark(last, next))
         return failure;
     std::string oldMarker = Marker(serial_), newMarker = Marker(next), block;
-    SHORT first = std::max(0, markerRow_ - lookBack_);
+    bool fromTop = markerRow_ < 0; // no marker yet: the first row of the block is new
+    SHORT first = fromTop ? 0 : std::max(0, markerRow_ - lookBack_);
     for (;;) {
         if (Failure failure = ReadRows(first, last - first + 1, block))
             return failure;
-        SHORT rows = (SHORT)(block.size() / width_), from = -1, to = -1;
+        SHORT rows = (SHORT)(block.size() / width_), from = fromTop ? -1 : -2, to = -1;
         for (SHORT row = 0; row < rows && to < 0; row++) {
             const char *marker = block.data() + (size_t)row * width_ + width_ - kMarkerLength;
-            if (oldMarker.compare(0, kMarkerLength, marker, kMarkerLength) == 0)
+            if (!fromTop && oldMarker.compare(0, kMarkerLength, marker, kMarkerLength) == 0)
                 from = row;
-            else if (from >= 0 && newMarker.compare(0, kMarkerLength, marker, kMarkerLength) == 0)
+            else if (from >= -1 && newMarker.compare(0, kMarkerLength, marker, kMarkerLength) == 0)
                 to = row;
         }
+        // Read from the top, any scroll before the marker was found took rows away unread.
+        if (to >= 0 && fromTop && to != last)
+            return Fail(kExitRunner, L"the program's console scrolled before mirdu-run could "
+                                     L"read it: lines were lost from the log");
         if (to >= 0) {
             for (SHORT row = from + 1; row <= to; row++)
                 lines.push_back(RowText(block, row, row == to));
@@ -144,15 +162,47 @@ Failure ConsoleScreen::Read(std::vector<std::string> &lines)
             lookBack_ = std::min<int>(height_, 2 * scrolled + 16);
             markerRow_ = first + to;
             serial_ = next;
+            if (scrolled > height_ / 2)
+                Grow();
             return {};
         }
         if (first == 0)
-            return Fail(kExitRunner,
-                        L"the program wrote more lines between two reads than the console "
-                        L"buffer holds (" + std::to_wstring(height_) +
-                            L" rows): lines were lost from the log");
+            return Resume(block, newMarker, next, lines);
         first = std::max(0, first - std::max(64, 2 * (last - first + 1)));
     }
+}
+
+// The output came close to outrunning the reading (a busy machine): more rows give the reading
+// room, and slow the output, since Wine moves the whole buffer for every line once it is full.
+void ConsoleScreen::Grow()
+{
+    SHORT rows = (SHORT)std::min<int>(kMostRows, 2 * height_);
+    if (rows > height_ && SetConsoleScreenBufferSize(out_.get(), COORD{width_, rows}))
+        height_ = rows;
+}
+
+// The last marker scrolled out: every row still there is unread, and the new marker, written
+// before the rows were read, holds the place from here on. Only the rows that went are lost.
+Failure ConsoleScreen::Resume(const std::string &block, const std::string &newMarker,
+                              unsigned next, std::vector<std::string> &lines)
+{
+    SHORT rows = (SHORT)(block.size() / width_), to = -1;
+    for (SHORT row = 0; row < rows && to < 0; row++)
+        if (newMarker.compare(0, kMarkerLength, block.data() + (size_t)row * width_ + width_ -
+                                                    kMarkerLength, kMarkerLength) == 0)
+            to = row;
+    if (to >= 0) {
+        for (SHORT row = 0; row <= to; row++)
+            lines.push_back(RowText(block, row, row == to));
+        markedRows_.assign(1, to);
+        markerRow_ = to;
+        serial_ = next;
+        lookBack_ = height_;
+        Grow();
+    }
+    return Fail(kExitRunner, L"the program wrote more lines between two reads than the console "
+                             L"buffer holds (" + std::to_wstring(height_) +
+                                 L" rows): lines were lost from the log");
 }
 
 Failure ConsoleScreen::Finish(std::vector<std::string> &lines, bool &lastHasLineEnd)
@@ -185,4 +235,28 @@ void ConsoleScreen::Restore()
                                     COORD{(SHORT)(width_ - kMarkerLength), row}, &written);
     if (savedSize_.X < width_)
         SetConsoleScreenBufferSize(out_.get(), COORD{savedSize_.X, height_});
+}
+
+void TypeKey(HANDLE input, char typed)
+{
+    INPUT_RECORD keys[2] = {};
+    bool enter = typed == '\r' || typed == '\n';
+    SHORT scan = VkKeyScanA(typed);
+    WORD virtualKey = enter ? VK_RETURN : LOBYTE(scan);
+    DWORD modifiers = HIBYTE(scan) == 0xFF ? 0
+                                           : ((HIBYTE(scan) & 1) ? SHIFT_PRESSED : 0) |
+                                                 ((HIBYTE(scan) & 2) ? LEFT_CTRL_PRESSED : 0) |
+                                                 ((HIBYTE(scan) & 4) ? LEFT_ALT_PRESSED : 0);
+    for (int i = 0; i < 2; i++) {
+        KEY_EVENT_RECORD &key = keys[i].Event.KeyEvent;
+        keys[i].EventType = KEY_EVENT;
+        key.bKeyDown = i == 0;
+        key.wRepeatCount = 1;
+        key.wVirtualKeyCode = virtualKey;
+        key.wVirtualScanCode = enter ? 0x1C : (WORD)MapVirtualKeyA(virtualKey, MAPVK_VK_TO_VSC);
+        key.uChar.AsciiChar = enter ? '\r' : typed;
+        key.dwControlKeyState = enter ? 0 : modifiers;
+    }
+    DWORD written;
+    WriteConsoleInputA(input, keys, 2, &written);
 }

@@ -17,10 +17,10 @@ NUMBER = r"([0-9]+(?:\.[0-9]+)?)"
 MEASURED_LINE = re.compile(r"^(\w+) ratio=%s ours_us=%s floor_us=%s$" % (NUMBER, NUMBER, NUMBER))
 CYCLE_LINE = re.compile(r"^cycle ms=%s$" % NUMBER)
 # Through mirdu-run: (ratio, numerator, denominator) and the rest of each line.
-RUNNER_LINES = [re.compile(r"^scale ratio=%s first_us=%s last_us=%s writes=400 wall_s=%s$"
-                           % ((NUMBER,) * 4)),
-                re.compile(r"^scale-plain ratio=%s first_us=%s last_us=%s writes=200 wall_s=%s$"
-                           % ((NUMBER,) * 4)),
+SCALE = r"ratio=%s first=%s last=%s first_us=%s last_us=%s bare_first_us=%s bare_last_us=%s" % (
+    (NUMBER,) * 7)
+RUNNER_LINES = [re.compile(r"^scale %s writes=400 wall_s=%s$" % (SCALE, NUMBER)),
+                re.compile(r"^scale-plain %s writes=200 wall_s=%s$" % (SCALE, NUMBER)),
                 re.compile(r"^rerun ratio=%s ours_ms=%s floor_ms=%s$" % ((NUMBER,) * 3))]
 
 

@@ -23,6 +23,9 @@
  *   exit                 end the process with ExitProcess, the library still loaded
  *   mark:TEXT            write TEXT to the result file
  *   repeat:N:STEP        run STEP N times, writing only "repeat N done" (long runs of lines)
+ *   console              "console yes" when the process has a console, else "console no"
+ *   window:TITLE         show a top-level window with a text and a button: "window ok"
+ *   msgbox:TEXT          block in a message box until it is answered: "msgbox ID"
  *   stack:OFFSET         i686 only: make later calls with the stack pointer at OFFSET modulo
  *                        16 (4, 8 or 12: aligned to 4 bytes only, as code from compilers that
  *                        keep just what the 32-bit convention guarantees calls); default 0
@@ -31,7 +34,9 @@
  * unchanged after the call).
  * Result lines: "NAME = XXXXXXXX" then " entry=HOST,ID" or " unchanged=0|1" where it applies,
  * and on i686 " popped=N" when the call removed N bytes of its arguments itself (not cdecl);
- * a step that cannot run gives "NAME error ..." and the client exits with status 2. */
+ * a step that cannot run gives "NAME error ..." and the client exits with status 2.
+ * The same source builds mirdu-client-gui.exe, a GUI-subsystem program, which Windows starts
+ * without a console. */
 #include <windows.h>
 #include <stdint.h>
 #include <stdio.h>
@@ -321,6 +326,42 @@ static void Resolve(const char *item)
         Report("resolve %s none", item);
 }
 
+static void ReportConsole(void)
+{
+    HANDLE output = CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING, 0, NULL);
+    Report("console %s", output != INVALID_HANDLE_VALUE ? "yes" : "no");
+    if (output != INVALID_HANDLE_VALUE)
+        CloseHandle(output);
+}
+
+static HWND mainWindow;
+
+static void ShowMainWindow(const char *title)
+{
+    WNDCLASSA windowClass;
+    memset(&windowClass, 0, sizeof windowClass);
+    windowClass.lpfnWndProc = DefWindowProcA;
+    windowClass.hInstance = GetModuleHandleA(NULL);
+    windowClass.hbrBackground = (HBRUSH)(COLOR_WINDOW + 1);
+    windowClass.lpszClassName = "MirduClient";
+    RegisterClassA(&windowClass);
+    mainWindow = CreateWindowA("MirduClient", title, WS_OVERLAPPEDWINDOW, 40, 40, 360, 160, NULL,
+                               NULL, windowClass.hInstance, NULL);
+    if (!mainWindow)
+        Fail("window", "CreateWindowA failed");
+    CreateWindowA("STATIC", "Ready.", WS_CHILD | WS_VISIBLE, 16, 16, 300, 24, mainWindow, NULL,
+                  windowClass.hInstance, NULL);
+    CreateWindowA("BUTTON", "Program device", WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON, 16, 56, 140,
+                  32, mainWindow, NULL, windowClass.hInstance, NULL);
+    ShowWindow(mainWindow, SW_SHOWNORMAL);
+    UpdateWindow(mainWindow);
+    MSG message;
+    while (PeekMessageA(&message, NULL, 0, 0, PM_REMOVE))
+        DispatchMessageA(&message);
+    Report("window ok");
+}
+
 static void RunStep(const char *step)
 {
     if (strncmp(step, "load", 4) == 0 && (step[4] == 0 || step[4] == ':')) {
@@ -347,6 +388,12 @@ static void RunStep(const char *step)
     } else if (strcmp(step, "exit") == 0) {
         Report("exit");
         ExitProcess(0);
+    } else if (strcmp(step, "console") == 0) {
+        ReportConsole();
+    } else if (strncmp(step, "window:", 7) == 0) {
+        ShowMainWindow(step + 7);
+    } else if (strncmp(step, "msgbox:", 7) == 0) {
+        Report("msgbox %d", MessageBoxA(mainWindow, step + 7, "mirdu-client", MB_OK));
     } else if (strncmp(step, "mark:", 5) == 0) {
         Report("%s", step + 5);
     } else if (strncmp(step, "stack:", 6) == 0) {

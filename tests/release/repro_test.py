@@ -1,13 +1,17 @@
-"""Reproducible release: the i686 mirdu.dll built from two copies of the sources, in folders of
-different names, with different file times, time zones and umasks, has the same bytes, and so
-has the release zip made from each. Only the DLL and mirdu-run.exe are built (-j2)."""
+"""Reproducible release: the i686 and x86_64 mirdu.dll built from two copies of the sources, in
+folders of different names, with different file times, time zones and umasks, have the same
+bytes, and so has the release zip made from each, which holds both builds in the layout that
+the runners look for. Only the DLLs and mirdu-run.exe are built (-j2)."""
 
+import hashlib
+import io
 import os
 import shutil
 import subprocess
 import sys
 import tempfile
 import unittest
+import zipfile
 
 SOURCE = os.environ.get("MIRDU_SOURCE") or os.path.abspath(
     os.path.join(os.path.dirname(__file__), "..", ".."))
@@ -20,6 +24,7 @@ def IGNORE(folder, names):
             or (top and n in ("build", "dist", "captures"))]
 
 TIMEOUT = 600
+ARCHES = ("win32", "win64")
 
 
 def run(command, cwd, env):
@@ -52,9 +57,10 @@ class Reproducible(unittest.TestCase):
             env = dict(os.environ, TZ=tz)
             old = os.umask(umask)
             try:
-                run(["cmake", "--preset", "win32", "-DMIRDU_TESTS=OFF"], tree, env)
-                run(["cmake", "--build", "--preset", "win32", "--target", "mirdu", "mirdu-run",
-                     "-j2"], tree, env)
+                for preset in ARCHES:
+                    run(["cmake", "--preset", preset, "-DMIRDU_TESTS=OFF"], tree, env)
+                    run(["cmake", "--build", "--preset", preset, "--target", "mirdu",
+                         "mirdu-run", "-j2"], tree, env)
             finally:
                 os.umask(old)
             cls.trees.append((tree, env))
@@ -69,23 +75,37 @@ class Reproducible(unittest.TestCase):
             return f.read()
 
     def test_dll(self):
-        first, second = (self.read(os.path.join(t, "build", "win32", "mirdu.dll"))
-                         for t, _ in self.trees)
-        self.assertGreater(len(first), 0)
-        self.assertTrue(first == second, "the two builds of mirdu.dll differ (%d and %d bytes)"
-                        % (len(first), len(second)))
+        for arch in ARCHES:
+            first, second = (self.read(os.path.join(t, "build", arch, "mirdu.dll"))
+                             for t, _ in self.trees)
+            self.assertGreater(len(first), 0)
+            self.assertTrue(first == second, "the two %s builds of mirdu.dll differ (%d and %d "
+                            "bytes)" % (arch, len(first), len(second)))
 
     def test_zip(self):
         if not has_guide(self.trees[0][0]):
             self.skipTest("README.md has no <!-- guide:start --> section yet: no user guide, "
                           "no package")
         zips = []
+        version = self.read(os.path.join(self.trees[0][0], "VERSION")).decode().strip()
         for tree, env in self.trees:
             run([sys.executable, os.path.join(tree, "tools", "dist"), "--source", tree], tree, env)
-            zips.append(self.read(os.path.join(tree, "dist", "mirdu-%s-win32.zip"
-                                               % self.read(os.path.join(tree, "VERSION"))
-                                               .decode().strip())))
+            zips.append(self.read(os.path.join(tree, "dist", "mirdu-%s.zip" % version)))
         self.assertTrue(zips[0] == zips[1], "the two release zips differ")
+        # The common files, each build's in a folder of its own, and every file in SHA256SUMS.
+        folder = "mirdu-%s/" % version
+        with zipfile.ZipFile(io.BytesIO(zips[0])) as archive:
+            files = {n.replace(folder, "", 1): archive.read(n) for n in archive.namelist()}
+        self.assertEqual(sorted(files), ["SHA256SUMS", "mirdu-image", "mirdu-run", "mirdu.def",
+                                         "mirdu.h", "user-guide.txt"] + [
+            "%s/%s" % (arch, n) for arch in ARCHES
+            for n in ("libmirdu.dll.a", "mirdu-run.exe", "mirdu.dll")])
+        self.assertEqual(files.pop("SHA256SUMS").decode(), "".join(
+            "%s  %s\n" % (hashlib.sha256(data).hexdigest(), name)
+            for name, data in sorted(files.items())))
+        for arch in ARCHES:
+            self.assertEqual(files[arch + "/mirdu.dll"], self.read(
+                os.path.join(self.trees[0][0], "build", arch, "mirdu.dll")), arch)
 
 
 if __name__ == "__main__":

@@ -4,6 +4,7 @@ exit status and summary line, the program's folder, the prefix's system folder a
 mirdu-run.exe, the Windows runner of the lane, runs under Wine with only its standard input
 on a pseudo-terminal (Wine gives a console to a program started from one)."""
 
+import json
 import os
 import pathlib
 import pexpect
@@ -23,8 +24,13 @@ import mirdu_image  # noqa: E402
 
 RUNNER = os.path.join(SOURCE, "tools", "mirdu-run")
 PREFIX = os.path.dirname(os.path.dirname(DRIVE_F))
-OTHER_DLL = os.path.join(SOURCE, "build", "win64" if ARCH == "win32" else "win32", "mirdu.dll")
+OTHER_BUILD = os.path.join(SOURCE, "build", "win64" if ARCH == "win32" else "win32")
+OTHER_DLL = os.path.join(OTHER_BUILD, "mirdu.dll")
+OTHER_RUNS = os.path.exists(OTHER_DLL) and (ARCH == "win32" or subprocess.run(
+    [os.path.join(SOURCE, "tools", "probe-32bit"), "--wine"],
+    stdout=subprocess.DEVNULL).returncode == 0)   # a 32-bit client, where 32-bit Wine runs
 SYSTEM = os.path.join(PREFIX, "drive_c", "windows", "syswow64" if ARCH == "win32" else "system32")
+GUI_CLIENT = "mirdu-client-gui.exe"   # the same client as a GUI program: Windows gives it no console
 NAME = "kvtlane.dll"
 WRITE = "KVTWrite,0,buf:16:1,4096,16"
 WRITE_LINE = r"KVTWrite : buf = [0-9A-F]{8}, addr = 00001000, len = 00000010\n"
@@ -76,12 +82,29 @@ def run_processes(marker):
     return found
 
 
+def check_trace(test, path, status):
+    """The trace of the typical run against its log: a record for each line in order, the
+    calls with their values by name and the write's capture file, and the run's events."""
+    with open(path, encoding="utf-8") as f:
+        records = [json.loads(line) for line in f]
+    test.assertEqual("".join(r["line"] + "\n" for r in records if "line" in r), read(test.log))
+    test.assertEqual([(r["call"], r["args"], r.get("capture")) for r in records if "call" in r],
+                     [("KVTGo", {}, None),
+                      ("KVTWrite", {"buf": records[3]["args"]["buf"], "addr": "00001000",
+                                    "len": "00000010"}, "0000-kvtwrite-00001000.bin")])
+    test.assertEqual([r["event"] for r in records if "event" in r],
+                     ["banner", "prompt", "key", "exit"])
+    test.assertEqual(records[-1]["status"], status)
+    test.assertEqual(sorted(r["t"] for r in records), [r["t"] for r in records])
+
+
 def check_typical_run(test, capture, image):
     """What either runner leaves of the typical run: its console, the client's results, the
     capture, and an image of that capture alone, as mirdu-image writes it."""
     test.assertRegex(test.console(), "^%s%s%s$" % (
         re.escape(BANNER + UNDERLINE + "KVTGo\n"), WRITE_LINE, re.escape(PROMPT)))
-    test.assertEqual(results(test.out)[:5], [
+    steps = [r for r in results(test.out) if not r.startswith(("console ", "window "))]
+    test.assertEqual(steps[:5], [
         test.marker, "load ok", "KVTGo = 00000001", "KVTWrite = 00000010", "unload done"])
     with open(capture, "rb") as f:
         test.assertEqual(f.read(), pattern(16, 1))
@@ -99,7 +122,8 @@ class RunTool(unittest.TestCase):
     def tearDownClass(cls):
         set_drive_f("link" if cls.saved_f else "nothing", cls.saved_f)
 
-    def start(self, name, options, steps, drive="link", extra=None, out=True, setup=None):
+    def start(self, name, options, steps, drive="link", extra=None, out=True, setup=None,
+              client=CLIENT):
         """Starts mirdu-run on a copy of the client alone in a folder. extra: a file to make
         first (a path in the test's folder, or absolute) that holds something else than a DLL.
         Without out the client prints its results on the console. drive None leaves drive F:
@@ -107,7 +131,7 @@ class RunTool(unittest.TestCase):
         self.folder = scratch("run-" + name)
         self.program = os.path.join(self.folder, "program")
         os.mkdir(self.program)
-        shutil.copy(os.path.join(BUILD, CLIENT), self.program)
+        shutil.copy(os.path.join(BUILD, client), self.program)
         self.extra = extra and os.path.join(self.folder, extra)
         if self.extra:
             with open(self.extra, "w") as f:
@@ -123,7 +147,7 @@ class RunTool(unittest.TestCase):
         command = [RUNNER, "--prefix", PREFIX, "--captures", self.captures, "--log", self.log]
         self.marker = "run-%s-%d" % (name, os.getpid())
         options = [os.path.join(self.folder, o) if o == "not-a-prefix" else o for o in options]
-        command += options + ["--", os.path.join(self.program, CLIENT)]
+        command += options + ["--", os.path.join(self.program, client)]
         command += (["--out", self.out] if out else []) + ["mark:" + self.marker] + steps
         with open(stdout, "wb") as f:
             self.runner = subprocess.Popen(command, cwd=self.folder, stdin=subprocess.DEVNULL,
@@ -156,16 +180,28 @@ class RunTool(unittest.TestCase):
     def test_runs_the_program_with_the_library_under_its_name(self):
         # The client's own status passes through: it ends with 2 on a load that fails. The
         # image holds what this run wrote, not the capture an earlier run left in the folder.
+        # The GUI client shows a window (no display, no terminal) and has no console until the
+        # library opens one. The trace tells the same run as the log.
         earlier = "0001-kvtwrite-00002000.bin"
-        for drive, last, status, image in [("link", [], 0, "image.hex"),
-                                           ("folder", ["load:absent.dll"], 2, "image.bin")]:
-            with self.subTest(drive=drive):
-                self.start("as-" + drive, ["--as", NAME, "--image", image],
-                           ["load:" + NAME, "KVTGo", WRITE, "unload"] + last, drive,
+        window = ["console", "window:Flash Tool 2.1"]
+        for client, drive, first, last, status, image in [
+                (CLIENT, "link", [], [], 0, "image.hex"),
+                (CLIENT, "folder", [], ["load:absent.dll"], 2, "image.bin"),
+                (GUI_CLIENT, "link", window, ["console"], 0, "image.ihex")]:
+            with self.subTest(client=client, drive=drive):
+                self.start("as-%s-%s" % (drive, client),
+                           ["--as", NAME, "--image", image, "--trace", "trace.jsonl"],
+                           first + ["load:" + NAME, "KVTGo", WRITE, "unload"] + last, drive,
                            setup=lambda: os.makedirs(self.captures) or pathlib.Path(
-                               self.captures, earlier).write_bytes(b"earlier run"))
+                               self.captures, earlier).write_bytes(b"earlier run"),
+                           client=client)
                 code, errors = self.finish()
                 self.assertEqual(code, status, errors)
+                check_trace(self, os.path.join(self.folder, "trace.jsonl"), status)
+                if client == GUI_CLIENT:
+                    self.assertEqual([r for r in results(self.out) if r.startswith(
+                        ("console ", "window ", "load "))], ["console no", "window ok", "load ok",
+                                                             "console no"])
                 capture = os.path.join(self.captures, "0000-kvtwrite-00001000.bin")
                 check_typical_run(self, capture, os.path.join(self.folder, image))
                 self.assertEqual(sorted(os.listdir(self.captures)), [os.path.basename(capture),
@@ -174,6 +210,15 @@ class RunTool(unittest.TestCase):
                                  "logged, 1 capture file written (16 bytes), exit status %d, "
                                  "log %s\n" % (os.path.join(self.folder, image), status,
                                                self.log))
+
+    def test_both_runners_take_the_same_options(self):
+        def table(command):
+            done = subprocess.run(command + ["--help"], stdout=subprocess.PIPE, text=True,
+                                  stdin=subprocess.DEVNULL, timeout=TIMEOUT)
+            return sorted(re.findall(r"^  (--[a-z-]+)( [A-Z][A-Z.]*)?", done.stdout, re.M))
+        options = table([RUNNER])
+        self.assertIn(("--screenshot", " FILE"), options)
+        self.assertEqual(options, table([WINE, os.path.join(BUILD, "mirdu-run.exe")]))
 
     def test_refuses_before_anything_runs(self):
         system_file = os.path.join(SYSTEM, NAME)
@@ -300,11 +345,11 @@ class WindowsRunTool(unittest.TestCase):
 
     setUpClass, tearDownClass = RunTool.setUpClass, RunTool.tearDownClass
 
-    def start(self, name, options, steps, drive="link", extra=None):
+    def start(self, name, options, steps, drive="link", extra=None, client=CLIENT, build=BUILD):
         self.folder = scratch("exe-" + name)
         self.program = os.path.join(self.folder, "program")
         os.mkdir(self.program)
-        shutil.copy(os.path.join(BUILD, CLIENT), self.program)
+        shutil.copy(os.path.join(build, client), self.program)
         set_drive_f(drive, os.path.join(self.folder, "f"))
         if drive == "link":
             os.mkdir(os.path.join(self.folder, "f"))
@@ -317,7 +362,7 @@ class WindowsRunTool(unittest.TestCase):
                                                    "stderr.txt"))
         self.marker = "exe-%s-%d" % (name, os.getpid())
         command = [WINE, os.path.join(BUILD, "mirdu-run.exe"), "--log", self.log] + options
-        command += ["--", os.path.join(self.program, CLIENT), "--out", self.out,
+        command += ["--", os.path.join(self.program, client), "--out", self.out,
                     "mark:" + self.marker] + steps
         self.runner = pexpect.spawn("/bin/sh", ["-c", 'exec "$0" "$@" >"%s" 2>"%s"' % (
             self.stdout, self.stderr)] + command, env=dict(os.environ, DISPLAY=""),
@@ -337,14 +382,28 @@ class WindowsRunTool(unittest.TestCase):
         return log
 
     def test_runs_the_program_unattended_under_another_name(self):
-        # The image holds what this run wrote, not the capture an earlier run left in F:.
-        for last, status, image in [([], 0, "image.hex"), (["load:absent.dll"], 2, "image.Bin")]:
-            with self.subTest(status=status):
-                self.start("as-%d" % status, ["--as", NAME, "--image", "F:\\" + image],
-                           ["load:" + NAME, "KVTGo", WRITE, "unload"] + last,
-                           extra="f/0001-kvtwrite-00002000.bin")
+        # The image holds what this run wrote, not the capture an earlier run left in F:. The
+        # GUI client shows a window and has no console until the library opens one. The other
+        # build's client gets the other build's DLL, from the folder beside mirdu-run.exe's.
+        window = ["console", "window:Flash Tool 2.1"]
+        for build, client, first, last, status, image in [
+                (BUILD, CLIENT, [], [], 0, "image.hex"),
+                (BUILD, CLIENT, [], ["load:absent.dll"], 2, "image.Bin"),
+                (BUILD, GUI_CLIENT, window, ["console"], 0, "image.ihex"),
+                (OTHER_BUILD, CLIENT, [], [], 0, "image.hex")]:
+            with self.subTest(build=build, client=client, status=status):
+                if build == OTHER_BUILD and not OTHER_RUNS:
+                    self.skipTest("the other build is missing or cannot run here")
+                self.start("as-%d-%s-%s" % (status, os.path.basename(build), client),
+                           ["--as", NAME, "--image", "F:\\" + image],
+                           first + ["load:" + NAME, "KVTGo", WRITE, "unload"] + last,
+                           extra="f/0001-kvtwrite-00002000.bin", client=client, build=build)
                 code, errors = self.finish()
                 self.assertEqual(code, status, errors)
+                if client == GUI_CLIENT:
+                    self.assertEqual([r for r in results(self.out) if r.startswith(
+                        ("console ", "window ", "load "))], ["console no", "window ok", "load ok",
+                                                             "console no"])
                 f = os.path.join(self.folder, "f")
                 check_typical_run(self, os.path.join(f, "0000-kvtwrite-00001000.bin"),
                                   os.path.join(f, image))
@@ -353,14 +412,18 @@ class WindowsRunTool(unittest.TestCase):
                                  "Z:%s\n" % (image, status, self.log.replace("/", "\\")))
 
     def test_more_lines_than_the_console_holds_come_once_each_in_order(self):
-        # The ids count up and wrap at 255: a line lost or doubled breaks the sequence.
-        self.start("50000", [], ["load", "repeat:50000:KVTFindNext,0,entry", "unload"])
-        code, errors = self.finish()
-        self.assertEqual(code, 0, errors)
-        lines = self.console().split("\n")
-        self.assertEqual(lines[2:-3], ["KVTFindNext : host = 0, id = %d" % (n % 256)
-                                       for n in range(50000)])
-        self.assertIn("mirdu-run: 50000 calls logged, 0 capture files written", errors)
+        # The ids count up and wrap at 255: a line lost or doubled breaks the sequence. The GUI
+        # client's lines are read from the console that the library opens in it.
+        for client in (CLIENT, GUI_CLIENT):
+            with self.subTest(client):
+                self.start("50000-" + client, [], ["load", "repeat:50000:KVTFindNext,0,entry",
+                                                   "unload"], client=client)
+                code, errors = self.finish()
+                self.assertEqual(code, 0, errors)
+                lines = self.console().split("\n")
+                self.assertEqual(lines[2:-3], ["KVTFindNext : host = 0, id = %d" % (n % 256)
+                                               for n in range(50000)])
+                self.assertIn("mirdu-run: 50000 calls logged, 0 capture files written", errors)
 
     def test_refuses_before_anything_runs(self):
         taken = r"drive F: is taken \(.*\): --captures maps F: only when it is free"
@@ -383,11 +446,27 @@ class WindowsRunTool(unittest.TestCase):
                 self.assertFalse(os.path.exists(self.out), "the program ran")
 
     def test_timeout_ends_the_program_and_all_it_started(self):
-        self.start("timeout", ["--timeout", "8"], ["load", "KVTGo", "sleep:600000", "unload"])
-        code, errors = self.finish()
-        self.assertEqual(code, 124, errors)
-        self.assertEqual(self.console(), BANNER + UNDERLINE + "KVTGo\n")
-        self.assertIn(", timed out after 8 s (exit status 124), log ", errors)
+        # A GUI client stuck in a message box: its windows are named before it is ended. With
+        # nothing drawn (no display), no picture is written.
+        box = 'msgbox:Device not responding (code 0x21).'
+        for client, steps in [(CLIENT, ["sleep:600000"]), (GUI_CLIENT, ["window:Flash", box])]:
+            with self.subTest(client):
+                shot = os.path.join(scratch("exe-timeout-shot"), "shot.png")
+                self.start("timeout-" + client, ["--timeout", "8", "--screenshot", shot],
+                           ["load", "KVTGo"] + steps + ["unload"], client=client)
+                code, errors = self.finish()
+                self.assertEqual(code, 124, errors)
+                windows = ('mirdu-run: window "mirdu-client": "Device not responding (code '
+                           '0x21)." [OK]\nmirdu-run: window "Flash": "Ready." [Program device]\n'
+                           if client == GUI_CLIENT else "")
+                self.assertEqual(read(self.stdout), BANNER + UNDERLINE + "KVTGo\n")
+                self.assertEqual(read(self.log), read(self.stdout) + windows)
+                self.assertIn(windows, errors)
+                self.assertIn(", timed out after 8 s (exit status 124), log ", errors)
+                self.assertFalse(os.path.exists(shot))
+                self.assertIn("mirdu-run: no screenshot: " + (
+                    "the screen cannot be read (no display)" if windows else
+                    "the program shows no window"), errors)
 
 
 if __name__ == "__main__":

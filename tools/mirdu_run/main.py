@@ -1,6 +1,7 @@
 """mirdu-run's command: checks what it is asked to run, sets the prefix up for one run, runs
 the program and puts everything back on every way out."""
 
+import json
 import os
 import shutil
 import signal
@@ -10,14 +11,12 @@ import tty
 import mirdu_image
 import pefile
 
-from .console import Console, Output
-from .options import (EXIT_MISSING, EXIT_NOT_WINDOWS, EXIT_RUNNER, EXIT_TIMEOUT, Failure,
-                      Stopped, parse_options, warn)
+from .display import Display
+from .options import (EXIT_MISSING, EXIT_NOT_WINDOWS, EXIT_RUNNER, Failure, Stopped,
+                      parse_options, warn)
 from .prefix import Prefix, default_prefix, digest
-from .session import Session, wine_environment
+from .session import Output, Session, wine_environment
 from .staging import Staging, capture_files, leave_odd_entries, why_not
-
-
 
 WINE64_LOADERS = ["/usr/lib/wine/wine64", shutil.which("wine64")]
 WINE32_LOADER = "/usr/lib/wine/wine"
@@ -36,7 +35,9 @@ def bits_of(path, kind, status):
         pe = pefile.PE(path, fast_load=True)
     except (pefile.PEFormatError, OSError) as error:
         raise Failure(status, "%s is not a Windows %s (%s)" % (path, kind, error))
-    if kind == "program" and not pe.is_exe() or kind == "DLL" and not pe.is_dll():
+    # From the headers' flags: pefile's is_exe() would read the imports too.
+    executable = pe.FILE_HEADER.IMAGE_FILE_EXECUTABLE_IMAGE
+    if kind == "program" and (pe.is_dll() or not executable) or kind == "DLL" and not pe.is_dll():
         raise Failure(status, "%s is a Windows file but not a %s" % (path, kind))
     machine = pe.FILE_HEADER.Machine
     if machine not in MACHINES:
@@ -49,19 +50,30 @@ def first_existing(paths):
     return next((p for p in paths if p and os.path.exists(p)), None)
 
 
-def default_dll(home, bits):
+def build_folder(home, bits):
     """In a checkout (mirdu-run in tools/ beside build/), the build for the program's machine
-    type; in the release folder, the mirdu.dll beside mirdu-run."""
+    type; in the release folder, its folder win32/ or win64/ beside mirdu-run."""
     root = os.path.dirname(home)
     if os.path.basename(home) == "tools" and os.path.isdir(os.path.join(root, "build")):
-        return os.path.join(root, "build", "win%d" % bits, "mirdu.dll"), "(make build)"
-    return os.path.join(home, "mirdu.dll"), "beside mirdu-run"
+        return os.path.join(root, "build", "win%d" % bits), "(make build)"
+    return os.path.join(home, "win%d" % bits), "in the release folder"
+
+
+def find_engine(home, bits):
+    """mirdu-run.exe of the program's machine type, which runs it inside Wine."""
+    folder, how = build_folder(home, bits)
+    engine = os.path.join(folder, "mirdu-run.exe")
+    if not os.path.isfile(engine):
+        raise Failure(EXIT_MISSING, "no mirdu-run.exe at %s %s: it runs the program inside "
+                      "Wine" % (engine, how))
+    return engine
 
 
 def choose_dll(home, path, bits, program):
     how = "(from --dll)"
     if path is None:
-        path, how = default_dll(home, bits)
+        folder, how = build_folder(home, bits)
+        path = os.path.join(folder, "mirdu.dll")
     if not os.path.isfile(path):
         raise Failure(EXIT_RUNNER, "no DLL at %s %s; give one with --dll PATH" % (path, how))
     dll_bits = bits_of(path, "DLL", EXIT_RUNNER)
@@ -110,7 +122,7 @@ def check_program(options, home):
         raise Failure(EXIT_RUNNER, "%s would be loaded instead of mirdu.dll: Windows looks in "
                       "the program's folder first. Move that file out of the folder (keep it "
                       "somewhere safe) and run again; mirdu-run changes nothing there" % mine)
-    return program, bits, wine64, wineserver, dll, mine
+    return program, bits, wine64, wineserver, dll, find_engine(home, bits)
 
 
 def open_staging(options, prefix, captures):
@@ -132,8 +144,46 @@ def open_staging(options, prefix, captures):
     return None
 
 
+def windows_path(path):
+    """The path as Windows programs in the prefix see it, on drive Z: (the root)."""
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+def engine_command(options, engine, program, dll, name, trace):
+    """mirdu-run.exe with the options that it honours; the rest stay here."""
+    command = [engine, "--host", "--dll", windows_path(dll), "--as", name,
+               "--trace", windows_path(trace)]
+    for flag, value in (("--log", options.log), ("--screenshot", options.screenshot)):
+        if value:
+            command += [flag, windows_path(value)]
+    if options.timeout:
+        command += ["--timeout", "%g" % options.timeout]
+    if options.interactive:
+        command.append("--interactive")
+    return command + ["--", windows_path(program)] + options.args
+
+
+def read_trace(path):
+    """From the run's trace: the calls logged and the exit event, None when the program did not
+    run to an end that mirdu-run.exe saw."""
+    calls, exit_event = 0, None
+    try:
+        with open(path, encoding="utf-8", errors="replace") as f:
+            for line in f:
+                try:
+                    record = json.loads(line)
+                except ValueError:
+                    continue
+                calls += "call" in record
+                if record.get("event") == "exit":
+                    exit_event = record
+    except OSError:
+        pass
+    return calls, exit_event
+
+
 def run(options, home):
-    program, bits, wine64, wineserver, dll, mine = check_program(options, home)
+    program, bits, wine64, wineserver, dll, engine = check_program(options, home)
     name = options.name or "mirdu.dll"
     captures = os.path.abspath(options.captures)
     try:
@@ -146,72 +196,80 @@ def run(options, home):
     prefix.check(bits)
     env = wine_environment(prefix.path, name)
     session = Session(wine64, wineserver, env, options.linger)
+    display = Display(options, prefix.path)
     locked = False
     staging = None
+    trace = os.path.abspath(options.trace) if options.trace else None
+    stopped, status = None, None
     try:
         prefix.lock()
         locked = True
         prefix.make_if_needed(env, wine64, wineserver)
         system_folder = prefix.system_folder(bits)
         prefix.restore()    # whatever a run that was killed left behind
-        target = None if mine else os.path.join(system_folder, name)
-        there = target and entry_named(system_folder, name)
-        if there:
-            raise Failure(EXIT_RUNNER, "%s is already there and is not mirdu-run's; mirdu-run "
-                          "does not replace it: use another --as NAME or --prefix" % there)
-        log = None
-        if options.log:
+        there = entry_named(system_folder, name)
+        if there and not same_dll(there, dll):
+            raise Failure(EXIT_RUNNER, "%s would be loaded instead of mirdu.dll: Windows looks "
+                          "in its system folder before the run's; mirdu-run does not replace it: "
+                          "use another --as NAME or --prefix" % there)
+        for path, what in ((options.log, "log"), (options.trace, "trace")):
             try:
-                log = open(options.log, "wb")
+                if path:
+                    open(path, "wb").close()
             except OSError as error:
-                raise Failure(EXIT_RUNNER, "cannot write the log %s: %s"
-                              % (options.log, error.strerror))
+                raise Failure(EXIT_RUNNER, "cannot write the %s %s: %s"
+                              % (what, path, error.strerror))
+        if not trace:
+            trace = prefix.run_file("trace")
         before = capture_files(captures)
-        # On a terminal the console is shown as Wine draws it; elsewhere (a file, a pipe), as
-        # the plain lines of the log.
-        output = Output()
-        shown_raw = os.isatty(output.fd)
-        console = Console(([] if shown_raw else [output]) + ([log] if log else []))
+        display.start(session.env)
         session.start_server()
         staging = open_staging(options, prefix, captures)
         prefix.map_f(staging.folder if staging else captures)
-        if target:
-            prefix.place(dll, target)
+        # The 32-bit engine through the 32-bit loader: wine64 would start, find the program
+        # 32-bit and start the other loader in its place.
+        loader = WINE32_LOADER if bits == 32 else wine64
+        command = display.wrap([loader] + engine_command(options, windows_path(engine), program,
+                                                          dll, name, trace))
         keyboard = termios.tcgetattr(0) if options.interactive else None
         try:
             if keyboard:
                 tty.setraw(0)
-            status = session.run([wine64, program] + options.args, console,
-                                 output if shown_raw else None, options.timeout,
-                                 options.interactive, staging)
-            if status is None:
-                status = EXIT_TIMEOUT
-                ended = "timed out after %g s (exit status %d)" % (options.timeout, status)
-            else:
-                ended = "exit status %d" % status
+            status = session.run(command, Output(1, raw_terminal=bool(keyboard)), Output(2),
+                                 0 if keyboard else None, staging, options.timeout)
         except Stopped as stop:
-            status = 128 + stop.signum
-            ended = "stopped by %s (exit status %d)" % (stop, status)
+            stopped = stop
         finally:
             if keyboard:
                 termios.tcsetattr(0, termios.TCSADRAIN, keyboard)
-        console.close()
     finally:
         for s in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
             signal.signal(s, signal.SIG_IGN)
         session.end()
+        display.stop()
         if locked:
             prefix.restore()    # the staged files that are left move here
         if staging:
             staging.close()     # after the folder is gone: closing a watch on it waits
+    calls, exit_event = read_trace(trace)
+    if not options.trace:
+        os.unlink(trace)
+    if stopped:
+        status = 128 + stopped.signum
+        ended = "stopped by %s (exit status %d)" % (stopped, status)
+    elif exit_event:
+        status, ended = exit_event["status"], exit_event["ended"]
+    else:
+        # It refused, and said why: its status, or 125 where a desktop of its own hid it.
+        return status or EXIT_RUNNER
     written = {n: f for n, f in capture_files(captures).items() if before.get(n) != f}
+    leave_odd_entries(captures, written)
     if options.image and not write_image(options.image, [os.path.join(captures, n)
                                                          for n in written], status):
         status = EXIT_RUNNER
         ended = "exit status %d" % status
-    leave_odd_entries(captures, written)
     summary = "%s logged, %s written (%d bytes), %s" % (
-        plural(console.calls, "call"), plural(len(written), "capture file"),
+        plural(calls, "call"), plural(len(written), "capture file"),
         sum(size for size, _, _ in written.values()), ended)
     if options.log:
         summary += ", log %s" % os.path.abspath(options.log)

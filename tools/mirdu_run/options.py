@@ -14,22 +14,23 @@ EXIT_TIMEOUT, EXIT_RUNNER, EXIT_NOT_WINDOWS, EXIT_MISSING = 124, 125, 126, 127  
 DEFAULT_LINGER = 3
 
 HELP = """\
-Runs PROGRAM with ARGS under Wine with mirdu.dll, in a pseudo-terminal, and answers the
-library's closing prompt with one key (--interactive leaves it to your keyboard). The console
-is shown on standard output; --log FILE keeps it as plain lines. During the run drive F: is a
-staging folder inside the capture folder, and each file the program closes there is moved into
-the capture folder at once (Wine creates files more slowly the fuller their folder is); then F:
-is put back as it was. The program loads the DLL from its own folder when that holds the same
-file, else from the prefix's system folder (never written into the program's folder); a
-different file there of that name is refused. No terminal is needed. The prefix's wineserver
-stays --linger seconds after the run, so that the next run starts warm. One run at a time uses
-a prefix: to run several programs at once, give each its own --prefix.
+Runs PROGRAM with ARGS under Wine with mirdu.dll, unattended: mirdu-run.exe, inside Wine, runs
+it, reads the library's lines from its console (or from the console that the library opens in
+a GUI program) and answers the closing prompt with one key (--interactive leaves it to your
+keyboard). The lines are shown on standard output; --log FILE keeps them as plain lines. During
+the run drive F: is a staging folder inside the capture folder, and each file the program
+closes there is moved into the capture folder at once (Wine creates files more slowly the
+fuller their folder is); then F: is put back as it was. Nothing is written into the program's
+folder. The program's windows work with no display and are drawn nowhere, unless --display or
+--screenshot asks for them. No terminal is needed. The prefix's wineserver stays --linger
+seconds after the run, so that the next run starts warm. One run at a time uses a prefix: to
+run several programs at once, give each its own --prefix.
 
 exit status: the program's own; 124 after --timeout; 125 when mirdu-run refuses or fails;
 126 when PROGRAM is not a Windows program; 127 when PROGRAM or Wine is missing; 2 for bad
 options; 128+N after signal N. A line on standard error tells calls logged, capture files
-written, the exit status and the log's path. --image FILE: as mirdu-image -o FILE on just the
-captures of this run; a failure to write it gives 125."""
+written, the exit status and the log's path. A run that is ended (timeout, signal) first
+names the program's windows and their texts on standard error and in the log."""
 
 
 class Failure(Exception):
@@ -74,25 +75,32 @@ def parse_options(argv):
         prog="mirdu-run", usage="mirdu-run [OPTIONS] [--] PROGRAM.exe [ARGS...]",
         description=HELP, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--captures", metavar="DIR", default="captures",
-                        help="the capture folder, drive F: (made if missing; default ./captures)")
-    parser.add_argument("--log", metavar="FILE", help="also write the console to FILE")
+                        help="drive F: is DIR for the run (made if missing; default ./captures)")
+    parser.add_argument("--log", metavar="FILE", help="also write the console's lines to FILE")
+    parser.add_argument("--trace", metavar="FILE", help="the run as JSON Lines: one object for "
+                        "each console line and event")
+    parser.add_argument("--image", metavar="FILE", help="after the run, the memory image of "
+                        "the capture files it wrote (no others): Intel HEX (.hex, .ihex) or "
+                        "raw binary (.bin)")
+    parser.add_argument("--screenshot", metavar="FILE", help="a PNG picture of the program's "
+                        "windows as the run ends: at the closing prompt, a timeout or a stop")
     parser.add_argument("--dll", metavar="PATH", help="the mirdu.dll to use (default: the "
-                        "build's for the program's machine type, or the one beside mirdu-run)")
+                        "build's for the program's machine type)")
     parser.add_argument("--as", dest="name", metavar="NAME.dll",
                         help="the name the program loads the library by (default mirdu.dll)")
-    parser.add_argument("--prefix", metavar="DIR", help="Wine prefix (default: mirdu-run's own, "
-                        "under $XDG_DATA_HOME/mirdu or ~/.local/share/mirdu)")
     parser.add_argument("--timeout", metavar="SECONDS", type=seconds,
-                        help="end the program and its Wine processes after that long (status 124)")
+                        help="end the program and all it started after that long (status 124)")
+    parser.add_argument("--interactive", action="store_true",
+                        help="leave the closing prompt to your keyboard")
+    parser.add_argument("--prefix", metavar="DIR", help="the Wine prefix (default: "
+                        "mirdu-run's own, under $XDG_DATA_HOME/mirdu or ~/.local/share/mirdu)")
     parser.add_argument("--linger", metavar="SECONDS", type=whole_seconds, default=DEFAULT_LINGER,
-                        help="keep a wineserver that the run started for that long after it, "
-                        "for the next run (default %d; 0 ends it with the run)" % DEFAULT_LINGER)
+                        help="keep the prefix's wineserver that long after the run, for the next "
+                        "(default %d; 0 ends it with the run)" % DEFAULT_LINGER)
     parser.add_argument("--no-staging", dest="staging", action="store_false",
                         help="drive F: is the capture folder itself during the run")
-    parser.add_argument("--image", metavar="FILE", help="after the run, write the memory image "
-                        "of the captures it wrote to FILE: Intel HEX (.hex, .ihex) or binary (.bin)")
-    parser.add_argument("--interactive", action="store_true",
-                        help="pass your keystrokes through; the prompt waits for your key")
+    parser.add_argument("--display", action="store_true",
+                        help="show the program's windows on $DISPLAY")
     parser.add_argument("program", metavar="PROGRAM.exe", nargs="?",
                         help="the Windows program (32-bit or 64-bit) to run")
     parser.add_argument("args", metavar="ARGS", nargs=argparse.REMAINDER,

@@ -1,6 +1,6 @@
-"""The Wine prefix and what a run changes in it (drive F:, a DLL in a system folder), noted in
-a journal first, so that the next run on the prefix puts back what a killed run left behind,
-its staged capture files included."""
+"""The Wine prefix and what a run changes in it (drive F:), noted in a journal first, so that
+the next run on the prefix puts back what a killed run left behind, its staged capture files
+included."""
 
 import fcntl
 import json
@@ -64,6 +64,9 @@ class Prefix:
         os.makedirs(self.path, exist_ok=True)
         try:
             quiet([wine64, "wineboot", "-i"], env, timeout=300)
+            # Windows and consoles that work with no display, nothing drawn (display.py).
+            quiet([wine64, "reg", "add", "HKCU\\Software\\Wine\\Drivers", "/v", "Graphics",
+                   "/d", "null", "/f"], env)
             quiet([wineserver, "-w"], env, timeout=120)
         finally:
             quiet([wineserver, "-k"], env)
@@ -110,28 +113,18 @@ class Prefix:
         self.note(link=folder)
         os.symlink(folder, self.drive_f)
 
-    def place(self, dll, target):
-        self.note(placed=target, sha256=digest(dll))
-        with open(dll, "rb") as source, open(target + ".mirdu-run", "wb") as copy:
-            copy.write(source.read())
-        os.rename(target + ".mirdu-run", target)
+    def run_file(self, what):
+        """A file of the run's own beside the prefix, for mirdu-run.exe to write."""
+        return os.path.join(self.path, "mirdu-run.%s.%d" % (what, os.getpid()))
 
     def restore(self):
-        """Takes away the DLL a run placed and its drive F: link, puts back the F: that was
-        there before and moves staged capture files into their capture folder, from the
-        journal of this run or of one that was killed."""
+        """Takes away a run's drive F: link, puts back the F: that was there before and moves
+        staged capture files into their capture folder, from the journal of this run or of
+        one that was killed."""
         state, killed = self.state, False
         if not state and os.path.exists(self.journal):
             with open(self.journal) as f:
                 state, killed = json.load(f), True
-        placed = state.get("placed")
-        if placed:
-            if os.path.exists(placed + ".mirdu-run"):
-                os.unlink(placed + ".mirdu-run")
-            if os.path.isfile(placed) and digest(placed) == state["sha256"]:
-                os.unlink(placed)
-            elif os.path.exists(placed):
-                warn("%s was changed during the run; it is left as it is" % placed)
         if os.path.islink(self.drive_f) and os.readlink(self.drive_f) == state.get("link"):
             os.unlink(self.drive_f)
         if os.path.lexists(self.saved_f):

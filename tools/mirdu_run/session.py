@@ -1,20 +1,18 @@
-"""The run's processes: the prefix's wineserver and Wine's services, and the program in a
-pseudo-terminal of its own, read until it ends."""
+"""The run's processes: the prefix's wineserver and Wine's services, and mirdu-run.exe inside
+the prefix, which runs the program and does all the console work. Its output is passed on as it
+comes, with the staged capture files moved as they close."""
 
 import os
 import select
 import signal
-import termios
+import subprocess
 import time
 
-import pexpect
+from .options import EXIT_RUNNER, Failure, Stopped
 
-from .options import EXIT_RUNNER, Failure
-
-# Wine's console draws into a screen of this size. Wide, so that it never wraps a line (a wrap
-# would split one line of the log in two); the height does not change what it sends.
-COLUMNS, ROWS = 1024, 50
-KEY = b"\r"
+# How long mirdu-run.exe may take to end the run once told to: it names the program's windows
+# and ends its processes, waiting for each a while.
+PATIENCE = 30
 
 
 def quiet(command, env, timeout=30):
@@ -46,7 +44,7 @@ def wine_environment(prefix, name):
 
 
 def session_processes(session):
-    """Every process of the run: the program's Wine processes share the terminal's session."""
+    """Every process of the run: mirdu-run.exe's Wine processes share its session."""
     found = []
     for name in os.listdir("/proc"):
         try:
@@ -57,33 +55,64 @@ def session_processes(session):
     return found
 
 
-def wine_reads_console(child):
-    """Wine reads the terminal only while the program reads or peeks its console input, and
-    switches it out of canonical mode for that; a key sent before goes through the line
-    discipline and arrives as something else."""
-    try:
-        return not termios.tcgetattr(child.child_fd)[3] & termios.ICANON
-    except termios.error:
-        return False
+class Output:
+    """Standard output or error, which may go away (a closed pipe, a hung-up terminal): the run
+    goes on. On a terminal in raw mode (--interactive) a line ends with CR LF."""
+
+    def __init__(self, fd, raw_terminal=False):
+        self.fd, self.raw_terminal = fd, raw_terminal
+        self.gone = False
+
+    def write(self, data):
+        if self.raw_terminal:
+            data = data.replace(b"\n", b"\r\n")
+        while data and not self.gone:
+            try:
+                data = data[os.write(self.fd, data):]
+            except OSError:
+                self.gone = True
 
 
+class Signals:
+    """SIGINT, SIGTERM and SIGHUP while mirdu-run.exe runs: noted, and the loop woken, so that
+    the run is ended in order rather than cut off wherever the signal lands."""
 
-def spawn(command, env):
-    """The program in a new pseudo-terminal, the leader of a session of its own. pexpect's
-    pauses are for people typing and for statuses not yet reaped: keys go at once, and the
-    terminal is closed only after the program has been waited for."""
-    child = pexpect.spawn(command[0], command[1:], env=env, dimensions=(ROWS, COLUMNS))
-    child.delaybeforesend = None
-    child.ptyproc.delayafterclose = 0
-    return child
+    def __init__(self):
+        self.received = None
+        self.read, self.write = os.pipe2(os.O_NONBLOCK | os.O_CLOEXEC)
+        self.saved = {}
+
+    def __enter__(self):
+        for s in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
+            self.saved[s] = signal.signal(s, self.note) if signal.getsignal(s) != signal.SIG_IGN \
+                else signal.SIG_IGN
+        self.saved_fd = signal.set_wakeup_fd(self.write)
+        return self
+
+    def note(self, signum, frame):
+        self.received = self.received or signum
+
+    def __exit__(self, *exc):
+        signal.set_wakeup_fd(self.saved_fd)
+        for s, handler in self.saved.items():
+            signal.signal(s, handler)
+        os.close(self.read)
+        os.close(self.write)
+
+    def drain(self):
+        try:
+            while os.read(self.read, 64):
+                pass
+        except BlockingIOError:
+            pass
 
 
 class Session:
-    """The program in a pseudo-terminal of its own, and the Wine processes of the run."""
+    """mirdu-run.exe in a session of its own, and the Wine processes of the run."""
 
     def __init__(self, wine64, wineserver, env, linger):
         self.wine64, self.wineserver, self.env, self.linger = wine64, wineserver, env, linger
-        self.child = None
+        self.engine = None
         self.server_started = False
 
     def quiet(self, command, timeout=30):
@@ -93,7 +122,7 @@ class Session:
         """Starts the prefix's wineserver, detached from any terminal, unless one is running.
         It stays --linger seconds after its last program. Wine's own services, which the first
         program of a server starts and which live as long as the server, are started here in
-        a session of their own: they are the server's, not the run's, and hold no terminal."""
+        a session of their own: they are the server's, not the run's."""
         persist = ["-p%d" % self.linger] if self.linger else []
         status = self.quiet([self.wineserver] + persist)
         if status not in (0, 2):   # 2: a server of this prefix is running already
@@ -102,58 +131,65 @@ class Session:
         if self.server_started and self.linger:
             self.quiet([self.wine64, "wineboot"], timeout=120)
 
-    def run(self, command, console, raw_output, timeout, interactive, staging=None):
-        """Runs the command until the program ends, moving staged files as they are closed.
-        Returns its exit status, or None when the timeout ran out first (the program is then
-        still running)."""
-        self.child = child = spawn(command, self.env)
-        deadline = time.monotonic() + timeout if timeout else None
-        keyboard = 0 if interactive else None
-        closed = False
-        keys_sent = 0
+    def run(self, command, output, errors, keyboard, staging, timeout):
+        """Runs mirdu-run.exe to its end, passing its output on, the keys typed (keyboard: a
+        file descriptor, or None) to it, and moving staged files as they close. A signal, or
+        a timeout long past the one mirdu-run.exe keeps, closes its standard input, which ends
+        the run there; Stopped is raised once it has. Returns its exit status."""
+        self.engine = engine = subprocess.Popen(
+            command, stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+            env=self.env, start_new_session=True)
+        relays = {engine.stdout.fileno(): output, engine.stderr.fileno(): errors}
+        overdue = time.monotonic() + timeout + PATIENCE if timeout else None
+        # Its end wakes the loop: a process that it started may hold its output open longer.
+        ended = os.pidfd_open(engine.pid)
+        drained = None
+        with Signals() as signals:
+            while relays and (drained is None or time.monotonic() < drained):
+                watched = list(relays) + [signals.read] + ([staging] if staging else []) + \
+                    ([keyboard] if keyboard is not None else []) + ([ended] if not drained else [])
+                for ready in select.select(watched, [], [], 0.05 if drained else 1)[0]:
+                    if ready == ended:
+                        drained = time.monotonic() + 0.3   # what it wrote last
+                    elif ready in relays:
+                        data = os.read(ready, 1 << 16)
+                        if data:
+                            relays[ready].write(data)
+                        else:
+                            del relays[ready]
+                    elif ready == keyboard:
+                        keyboard = self.pass_keys(keyboard)
+                    elif ready == signals.read:
+                        signals.drain()
+                    else:
+                        staging.drain()
+                if (signals.received or (overdue and time.monotonic() > overdue)) and \
+                        not engine.stdin.closed:
+                    engine.stdin.close()
+                    overdue = time.monotonic() + PATIENCE
+                elif overdue and time.monotonic() > overdue:
+                    break   # it did not end when told: end() ends it
+            received = signals.received
+        os.close(ended)
+        try:
+            status = engine.wait(timeout=PATIENCE)
+        except subprocess.TimeoutExpired:
+            status = EXIT_RUNNER
+        if received:
+            raise Stopped(received)
+        return status
 
-        def read():
-            nonlocal closed
-            try:
-                data = os.read(child.child_fd, 1 << 16)
-            except OSError:   # EIO: no process holds the terminal any more
-                data = b""
-            closed = not data
-            if raw_output:
-                raw_output.write(data)
-            console.feed(data)
-
-        while child.isalive():
-            if deadline is not None and time.monotonic() >= deadline:
-                return None
-            watched = (([] if closed else [child.child_fd]) + ([] if keyboard is None else [0])
-                       + ([staging] if staging else []))
-            # Once the prompt is shown, Wine's switch to reading the terminal is looked for
-            # often: it sends nothing when it does.
-            waiting = not interactive and console.prompts > keys_sent
-            ready = select.select(watched, [], [], 0.005 if waiting or closed else 0.1)[0]
-            if child.child_fd in ready:
-                read()
-            if staging in ready:
-                staging.drain()
-            if 0 in ready:
-                typed = os.read(0, 4096)
-                if typed:
-                    child.send(typed)
-                else:
-                    keyboard = None
-            if waiting and wine_reads_console(child):
-                child.send(KEY)
-                keys_sent += 1
-        # Only what the program left in the terminal: Wine's services, when the program's own
-        # start began them, may hold it open for as long as the server lives.
-        quiet_until = time.monotonic() + 0.3
-        while not closed and time.monotonic() < quiet_until:
-            if select.select([child.child_fd], [], [], 0.1)[0]:
-                read()
-        if child.signalstatus is not None:
-            return 128 + child.signalstatus
-        return child.exitstatus
+    def pass_keys(self, keyboard):
+        """Passes what was typed to mirdu-run.exe; None once the keyboard has gone."""
+        typed = os.read(keyboard, 4096)
+        try:
+            if typed:
+                self.engine.stdin.write(typed)
+                self.engine.stdin.flush()
+                return keyboard
+        except (BrokenPipeError, ValueError):
+            pass
+        return None
 
     def end(self):
         """Ends every Wine process of the run. A server that the run started goes with all its
@@ -161,14 +197,19 @@ class Session:
         if self.server_started and not self.linger:
             self.quiet([self.wineserver, "-k"])
             self.quiet([self.wineserver, "-w"])
-        if self.child is None:
+        if self.engine is None:
             return
-        for pid in session_processes(self.child.pid):
+        for pid in session_processes(self.engine.pid):
             try:
                 os.kill(pid, signal.SIGKILL)
             except OSError:
                 pass
-        deadline = time.monotonic() + 10
-        while self.child.isalive() and time.monotonic() < deadline:
-            time.sleep(0.05)
-        self.child.close(force=True)
+        try:
+            self.engine.wait(timeout=10)
+        except subprocess.TimeoutExpired:
+            pass
+        for stream in (self.engine.stdin, self.engine.stdout, self.engine.stderr):
+            try:
+                stream.close()
+            except OSError:
+                pass

@@ -1,0 +1,75 @@
+// One run while the program runs: its console lines to the log, standard output and the
+// trace, the closing prompt answered, the keys typed passed on, and how the run ends.
+#ifndef MIRDU_RUNNER_SESSION_H
+#define MIRDU_RUNNER_SESSION_H
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "runner/follow.h"
+#include "runner/job.h"
+#include "runner/keyboard.h"
+#include "runner/logline.h"
+#include "runner/options.h"
+#include "runner/report.h"
+#include "runner/screen.h"
+#include "runner/trace.h"
+
+struct Ending {
+    int status;
+    std::wstring words;
+};
+
+// What the session works with, all owned by the run.
+struct SessionParts {
+    const Options &options;
+    ConsoleScreen *screen;     // mirdu-run's own console, shared with a console program
+    HANDLE input;              // that console's input
+    ConsoleFollower &follower; // the consoles that the program opens itself
+    LineSinks &sinks;
+    Trace &trace;
+    ChildJob &job;
+    HANDLE stopped;            // set by Ctrl+C and the console's close
+    KeysFromInput *keys;       // keys on standard input, or null
+};
+
+class Session {
+public:
+    explicit Session(const SessionParts &parts) : p_(parts) {}
+
+    // Until the program ends or the run is ended.
+    Ending Watch();
+
+    unsigned long long calls() const { return calls_; }
+    // The first failure of mirdu-run's own during the run.
+    const Failure &failure() const { return failure_; }
+    bool pictureTaken() const { return pictureTaken_; }
+    const std::wstring &pictureWhy() const { return pictureWhy_; }
+
+private:
+    struct Batch;
+    void Keep(const Failure &failure);
+    void FromScreen(bool atEnd, Batch &batch);
+    void FromFollower(bool atEnd, Batch &batch);
+    bool Deliver(const Batch &batch, bool answer);
+    bool Take(bool atEnd);
+    void Type(char key);
+    void PassKeys();
+    void ReportWindows();
+    void TakePicture();
+    void Halt(UINT status);
+    Ending Ended();
+    Ending Stopped(int status);
+    Ending TimedOut();
+
+    SessionParts p_;
+    LogReader reader_;
+    unsigned long long calls_ = 0, prompts_ = 0, keysSent_ = 0;
+    Failure failure_;
+    bool pictureTaken_ = false;
+    std::wstring pictureWhy_; // why the last picture asked for was not taken
+};
+
+#endif

@@ -1,0 +1,39 @@
+// --trace FILE: the run as JSON Lines, one object for each line of the console and for each
+// event of the run, written as it comes, for test code to read:
+//   {"t": 0.512, "line": "KVTWrite : buf = 0071FBD0, addr = 00001000, len = 00000100",
+//    "call": "KVTWrite", "args": {"buf": "0071FBD0", "addr": "00001000", "len": "00000100"},
+//    "capture": "0000-kvtwrite-00001000.bin"}
+// t: seconds since the program started, when mirdu-run read the line; event: banner, prompt,
+// error (a capture error line), key (mirdu-run answered the prompt), window (a window named
+// at the end), exit (with the status and how the run ended).
+#ifndef MIRDU_RUNNER_TRACE_H
+#define MIRDU_RUNNER_TRACE_H
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "runner/logline.h"
+#include "runner/report.h"
+#include "shell/handle.h"
+
+class Trace {
+public:
+    Failure Open(const std::wstring &path);
+    // From now on t counts.
+    void Start();
+    void Lines(const std::vector<std::string> &lines, const std::vector<LogLine> &parsed);
+    void Key();
+    void Window(const std::wstring &line);
+    void Exit(int status, const std::wstring &ended);
+
+private:
+    std::string Begin() const;
+    void Write(const std::string &records);
+
+    UniqueHandle file_;
+    LARGE_INTEGER start_ = {}, frequency_ = {};
+};
+
+#endif

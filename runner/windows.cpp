@@ -1,0 +1,427 @@
+#include "runner/windows.h"
+
+#include <objidl.h>
+#include <wincodec.h>
+#include <wrl/client.h>
+
+#include <algorithm>
+#include <cstddef>
+#include <memory>
+#include <type_traits>
+
+#include "shell/handle.h"
+
+using Microsoft::WRL::ComPtr;
+
+namespace {
+
+// How long a control of another process may take to give its text. A window that does not
+// answer in time is asked nothing more: a hung program must not hang the run.
+const UINT kAnswerMs = 500;
+// A log control can hold pages; a line shows this much of any text.
+const size_t kLongestText = 1024;
+
+std::vector<DWORD> JobProcesses(HANDLE job)
+{
+    const size_t header = offsetof(JOBOBJECT_BASIC_PROCESS_ID_LIST, ProcessIdList);
+    std::vector<ULONG_PTR> buffer;
+    DWORD room = 32;
+    for (;;) {
+        buffer.assign(header / sizeof(ULONG_PTR) + room, 0);
+        auto list = (JOBOBJECT_BASIC_PROCESS_ID_LIST *)buffer.data();
+        BOOL listed = QueryInformationJobObject(job, JobObjectBasicProcessIdList, list,
+                                                (DWORD)(buffer.size() * sizeof(ULONG_PTR)), NULL);
+        if (!listed && GetLastError() != ERROR_MORE_DATA)
+            return {};
+        if (listed && list->NumberOfProcessIdsInList >= list->NumberOfAssignedProcesses)
+            return std::vector<DWORD>(list->ProcessIdList,
+                                      list->ProcessIdList + list->NumberOfProcessIdsInList);
+        room = std::max(2 * room, list->NumberOfAssignedProcesses);
+    }
+}
+
+struct WindowSearch {
+    std::vector<DWORD> processes;
+    std::vector<HWND> found;
+};
+
+BOOL CALLBACK OnTopLevelWindow(HWND window, LPARAM context)
+{
+    auto search = (WindowSearch *)context;
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    if (IsWindowVisible(window) &&
+        std::find(search->processes.begin(), search->processes.end(), process) !=
+            search->processes.end())
+        search->found.push_back(window);
+    return TRUE;
+}
+
+// The visible top-level windows of the job's processes, topmost first, as EnumWindows goes.
+std::vector<HWND> ShownWindows(HANDLE job)
+{
+    WindowSearch search{JobProcesses(job), {}};
+    if (!search.processes.empty())
+        EnumWindows(OnTopLevelWindow, (LPARAM)&search);
+    return search.found;
+}
+
+std::wstring Cut(std::wstring text)
+{
+    if (text.size() > kLongestText) {
+        text.resize(kLongestText);
+        text += L"...";
+    }
+    return text;
+}
+
+// The title from the system's copy: no message to the window, so a hung one answers too.
+std::wstring Title(HWND window)
+{
+    std::wstring text(kLongestText + 2, L'\0');
+    text.resize(std::max(0, GetWindowTextW(window, &text[0], (int)text.size())));
+    return Cut(text);
+}
+
+// False when the control's thread does not answer in time.
+bool ControlText(HWND control, std::wstring &text)
+{
+    text.assign(kLongestText + 2, L'\0');
+    DWORD_PTR copied = 0;
+    if (!SendMessageTimeoutW(control, WM_GETTEXT, text.size(), (LPARAM)&text[0],
+                             SMTO_ABORTIFHUNG, kAnswerMs, &copied)) {
+        text.clear();
+        // A timeout is a hang; otherwise the control went meanwhile, or the system refused
+        // the message (an elevated program's control).
+        return GetLastError() != ERROR_TIMEOUT;
+    }
+    text.resize(std::min<size_t>(copied, text.size() - 1));
+    text = Cut(text);
+    return true;
+}
+
+// Button, and the classes that frameworks make from it (TButton, WindowsForms10.BUTTON...).
+bool IsButton(HWND control)
+{
+    wchar_t name[256];
+    int size = GetClassNameW(control, name, 256);
+    std::wstring lower(name, std::max(0, size));
+    CharLowerBuffW(&lower[0], (DWORD)lower.size());
+    return lower.find(L"button") != std::wstring::npos;
+}
+
+// As a button shows it: "&&" is an ampersand, a lone "&" underlines the next letter.
+std::wstring WithoutMnemonics(const std::wstring &text)
+{
+    std::wstring shown;
+    for (size_t i = 0; i < text.size(); i++) {
+        if (text[i] == L'&' && ++i == text.size())
+            break;
+        shown += text[i];
+    }
+    return shown;
+}
+
+// C's escapes for what would end the quotes or the line; CR LF becomes one \n.
+std::wstring Escaped(const std::wstring &text)
+{
+    static const wchar_t hex[] = L"0123456789abcdef";
+    std::wstring out;
+    for (size_t i = 0; i < text.size(); i++) {
+        wchar_t c = text[i];
+        if (c == L'\r' && i + 1 < text.size() && text[i + 1] == L'\n')
+            continue;
+        if (c == L'"' || c == L'\\') {
+            out += L'\\';
+            out += c;
+        } else if (c == L'\n') {
+            out += L"\\n";
+        } else if (c == L'\r') {
+            out += L"\\r";
+        } else if (c == L'\t') {
+            out += L"\\t";
+        } else if (c < 0x20 || (c >= 0x7f && c < 0xa0) || c == 0x2028 || c == 0x2029) {
+            out += L"\\u";
+            for (int shift = 12; shift >= 0; shift -= 4)
+                out += hex[(c >> shift) & 15];
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+// What a window says first, then what it offers: its buttons.
+struct ControlTexts {
+    std::wstring texts, buttons;
+    bool answering = true;
+};
+
+BOOL CALLBACK OnControl(HWND control, LPARAM context)
+{
+    auto controls = (ControlTexts *)context;
+    if (!IsWindowVisible(control))
+        return TRUE;
+    std::wstring text;
+    if (!ControlText(control, text)) {
+        controls->answering = false;
+        return FALSE;
+    }
+    if (text.empty())
+        return TRUE;
+    if (IsButton(control))
+        controls->buttons += L" [" + Escaped(WithoutMnemonics(text)) + L"]";
+    else
+        controls->texts += L" \"" + Escaped(text) + L"\"";
+    return TRUE;
+}
+
+std::wstring Describe(HWND window)
+{
+    ControlTexts controls;
+    EnumChildWindows(window, OnControl, (LPARAM)&controls);
+    std::wstring line = L"window \"" + Escaped(Title(window)) + L"\"";
+    if (!controls.texts.empty() || !controls.buttons.empty())
+        line += L":" + controls.texts + controls.buttons;
+    if (!controls.answering)
+        line += L" (not responding)";
+    return line;
+}
+
+// The part of the screen that holds the windows; false when none of them is on it.
+bool ShownArea(const std::vector<HWND> &windows, RECT &area)
+{
+    area = {};
+    for (HWND window : windows) {
+        RECT rect;
+        if (!IsIconic(window) && GetWindowRect(window, &rect))
+            UnionRect(&area, &area, &rect);
+    }
+    RECT screen;
+    screen.left = GetSystemMetrics(SM_XVIRTUALSCREEN);
+    screen.top = GetSystemMetrics(SM_YVIRTUALSCREEN);
+    screen.right = screen.left + GetSystemMetrics(SM_CXVIRTUALSCREEN);
+    screen.bottom = screen.top + GetSystemMetrics(SM_CYVIRTUALSCREEN);
+    return IntersectRect(&area, &area, &screen);
+}
+
+struct ReleaseScreenDc {
+    void operator()(HDC dc) const { ReleaseDC(NULL, dc); }
+};
+struct DeleteMemoryDc {
+    void operator()(HDC dc) const { DeleteDC(dc); }
+};
+struct DeleteBitmap {
+    void operator()(HBITMAP bitmap) const { DeleteObject(bitmap); }
+};
+using ScreenDc = std::unique_ptr<std::remove_pointer_t<HDC>, ReleaseScreenDc>;
+using MemoryDc = std::unique_ptr<std::remove_pointer_t<HDC>, DeleteMemoryDc>;
+using Bitmap = std::unique_ptr<std::remove_pointer_t<HBITMAP>, DeleteBitmap>;
+
+// Wine's null graphics driver, with no display, fails the copy without saying why.
+std::wstring Unreadable(DWORD error)
+{
+    return L"the screen cannot be read" + (error ? L": " + SystemMessage(error) : L" (no display)");
+}
+
+// The area's pixels as 0x00RRGGBB, top row first; empty, with why, when the screen cannot be
+// read.
+std::vector<DWORD> ReadScreen(const RECT &area, std::wstring &why)
+{
+    int width = area.right - area.left, height = area.bottom - area.top;
+    BITMAPINFO info = {};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = -height; // top-down
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    void *bits = nullptr;
+    SetLastError(0);
+    ScreenDc screen(GetDC(NULL));
+    MemoryDc memory(screen ? CreateCompatibleDC(screen.get()) : NULL);
+    Bitmap picture(memory ? CreateDIBSection(screen.get(), &info, DIB_RGB_COLORS, &bits, NULL, 0)
+                          : NULL);
+    if (!picture) {
+        why = Unreadable(GetLastError());
+        return {};
+    }
+    HGDIOBJ before = SelectObject(memory.get(), picture.get());
+    // CAPTUREBLT: layered windows too, which a plain copy leaves out.
+    SetLastError(0);
+    BOOL copied = BitBlt(memory.get(), 0, 0, width, height, screen.get(), area.left, area.top,
+                         SRCCOPY | CAPTUREBLT);
+    DWORD error = GetLastError();
+    SelectObject(memory.get(), before);
+    if (!copied) {
+        why = Unreadable(error);
+        return {};
+    }
+    GdiFlush();
+    const DWORD *pixels = (const DWORD *)bits;
+    return std::vector<DWORD>(pixels, pixels + (size_t)width * height);
+}
+
+// With no display the copy is one colour, black or the desktop's.
+bool AllAlike(const std::vector<DWORD> &pixels)
+{
+    for (DWORD pixel : pixels)
+        if ((pixel ^ pixels[0]) & 0xffffff)
+            return false;
+    return true;
+}
+
+// Rows of 24-bit BGR, the encoder's own format: the copy's fourth byte is no alpha.
+std::vector<BYTE> Bgr(const std::vector<DWORD> &pixels)
+{
+    std::vector<BYTE> bytes(pixels.size() * 3);
+    for (size_t i = 0; i < pixels.size(); i++) {
+        bytes[3 * i] = (BYTE)pixels[i];
+        bytes[3 * i + 1] = (BYTE)(pixels[i] >> 8);
+        bytes[3 * i + 2] = (BYTE)(pixels[i] >> 16);
+    }
+    return bytes;
+}
+
+// COM in the calling thread while the object lives; a thread that had it keeps it as it was.
+class ComScope {
+public:
+    ComScope() : result_(CoInitializeEx(NULL, COINIT_MULTITHREADED)) {}
+    ComScope(const ComScope &) = delete;
+    ComScope &operator=(const ComScope &) = delete;
+    ~ComScope()
+    {
+        if (SUCCEEDED(result_))
+            CoUninitialize();
+    }
+
+private:
+    HRESULT result_;
+};
+
+HRESULT StreamBytes(IStream *stream, std::string &bytes)
+{
+    STATSTG stat = {};
+    HGLOBAL memory = NULL;
+    HRESULT hr = stream->Stat(&stat, STATFLAG_NONAME);
+    if (SUCCEEDED(hr))
+        hr = GetHGlobalFromStream(stream, &memory);
+    if (FAILED(hr))
+        return hr;
+    const char *data = (const char *)GlobalLock(memory);
+    if (!data)
+        return HRESULT_FROM_WIN32(GetLastError());
+    bytes.assign(data, (size_t)stat.cbSize.QuadPart);
+    GlobalUnlock(memory);
+    return S_OK;
+}
+
+// The PNG file's bytes, made in memory so that the file is written in one piece.
+HRESULT EncodePng(const std::vector<BYTE> &bgr, UINT width, UINT height, std::string &png)
+{
+    ComScope com;
+    ComPtr<IWICImagingFactory> factory;
+    ComPtr<IStream> stream;
+    ComPtr<IWICBitmapEncoder> encoder;
+    ComPtr<IWICBitmapFrameEncode> frame;
+    WICPixelFormatGUID format = GUID_WICPixelFormat24bppBGR;
+    HRESULT hr = CoCreateInstance(CLSID_WICImagingFactory, NULL, CLSCTX_INPROC_SERVER,
+                                  IID_PPV_ARGS(&factory));
+    if (SUCCEEDED(hr))
+        hr = CreateStreamOnHGlobal(NULL, TRUE, &stream);
+    if (SUCCEEDED(hr))
+        hr = factory->CreateEncoder(GUID_ContainerFormatPng, NULL, &encoder);
+    if (SUCCEEDED(hr))
+        hr = encoder->Initialize(stream.Get(), WICBitmapEncoderNoCache);
+    if (SUCCEEDED(hr))
+        hr = encoder->CreateNewFrame(&frame, NULL);
+    if (SUCCEEDED(hr))
+        hr = frame->Initialize(NULL);
+    if (SUCCEEDED(hr))
+        hr = frame->SetSize(width, height);
+    if (SUCCEEDED(hr))
+        hr = frame->SetPixelFormat(&format);
+    if (SUCCEEDED(hr) && format != GUID_WICPixelFormat24bppBGR)
+        hr = WINCODEC_ERR_UNSUPPORTEDPIXELFORMAT;
+    if (SUCCEEDED(hr))
+        hr = frame->WritePixels(height, width * 3, (UINT)bgr.size(), (BYTE *)bgr.data());
+    if (SUCCEEDED(hr))
+        hr = frame->Commit();
+    if (SUCCEEDED(hr))
+        hr = encoder->Commit();
+    if (SUCCEEDED(hr))
+        hr = StreamBytes(stream.Get(), png);
+    return hr;
+}
+
+std::wstring ComMessage(HRESULT hr)
+{
+    if (HRESULT_FACILITY(hr) == FACILITY_WIN32)
+        return SystemMessage(HRESULT_CODE(hr));
+    static const wchar_t hex[] = L"0123456789ABCDEF";
+    std::wstring code = L"error 0x";
+    for (int shift = 28; shift >= 0; shift -= 4)
+        code += hex[((unsigned long)hr >> shift) & 15];
+    return code;
+}
+
+// Through a file beside path that takes its place when complete; deleted otherwise.
+Failure WriteReplacing(const std::wstring &path, const std::string &bytes)
+{
+    std::wstring temporary = path + L"." + std::to_wstring(GetCurrentProcessId()) + L".tmp";
+    UniqueHandle file(CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, NULL));
+    DWORD error = 0, written = 0;
+    if (!file.valid())
+        error = GetLastError();
+    else if (!WriteFile(file.get(), bytes.data(), (DWORD)bytes.size(), &written, NULL))
+        error = GetLastError();
+    else if (written != bytes.size())
+        error = ERROR_DISK_FULL;
+    bool made = file.valid();
+    file.reset();
+    if (!error && !MoveFileExW(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING))
+        error = GetLastError();
+    if (!error)
+        return {};
+    if (made)
+        DeleteFileW(temporary.c_str());
+    return Fail(kExitRunner, L"cannot write the screenshot " + path + L": " + SystemMessage(error));
+}
+
+} // namespace
+
+std::vector<std::wstring> DescribeWindows(HANDLE job)
+{
+    std::vector<std::wstring> lines;
+    for (HWND window : ShownWindows(job))
+        lines.push_back(Describe(window));
+    return lines;
+}
+
+Failure SaveScreenshot(HANDLE job, const std::wstring &path, std::wstring &why)
+{
+    why.clear();
+    std::vector<HWND> windows = ShownWindows(job);
+    RECT area;
+    if (windows.empty()) {
+        why = L"the program shows no window";
+        return {};
+    }
+    if (!ShownArea(windows, area)) {
+        why = L"its windows are minimized or off the screen";
+        return {};
+    }
+    std::vector<DWORD> pixels = ReadScreen(area, why);
+    if (pixels.empty())
+        return {};
+    if (AllAlike(pixels)) {
+        why = L"nothing is drawn on the screen (no display): every pixel of its windows is alike";
+        return {};
+    }
+    std::string png;
+    HRESULT hr = EncodePng(Bgr(pixels), area.right - area.left, area.bottom - area.top, png);
+    if (FAILED(hr))
+        return Fail(kExitRunner, L"cannot encode the screenshot " + path + L": " + ComMessage(hr));
+    return WriteReplacing(path, png);
+}
