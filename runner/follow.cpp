@@ -103,9 +103,7 @@ struct Follower {
         HWND window = GetConsoleWindow();
         if (window && !interactive)
             ShowWindow(window, SW_HIDE);
-        UniqueHandle input(CreateFileW(L"CONIN$", GENERIC_READ | GENERIC_WRITE,
-                                       FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING, 0,
-                                       NULL));
+        UniqueHandle input(OpenConsole(L"CONIN$"));
         ConsoleScreen screen;
         Failure failure = screen.Open(ConsoleScreen::kOpenedColumns, ConsoleScreen::kOpenedRows);
         if (!failure)

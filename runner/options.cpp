@@ -120,14 +120,12 @@ ParseResult ParseOptions(int argc, wchar_t **argv, Options &options)
             return Bad(L"unrecognized arguments: " + arg);
         if (option->on)
             *option->on = true;
-        if (!option->value) {
-        } else if (flag.size() < arg.size()) {
+        if (option->value && flag.size() < arg.size())
             *option->value = arg.substr(flag.size() + 1);
-        } else if (i + 1 < argc) {
+        else if (option->value && i + 1 < argc)
             *option->value = argv[++i];
-        } else {
+        else if (option->value)
             return Bad(L"argument " + flag + L": expected one argument");
-        }
         if (option->value == &linuxOnly || (!option->value && !option->on))
             WriteError(L"mirdu-run: " + flag + L" is for the Linux runner (Wine): ignored on "
                                                L"Windows\n");

@@ -83,12 +83,7 @@ Failure ChooseDll(const std::wstring &given, const std::wstring &program, int bi
                                  wanted + L" mirdu.dll " + why + L"; give one with --dll PATH");
 }
 
-bool HasConsole()
-{
-    UniqueHandle out(CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE,
-                                 FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING, 0, NULL));
-    return out.valid();
-}
+bool HasConsole() { return UniqueHandle(OpenConsole(L"CONOUT$")).valid(); }
 
 // A hidden console for a run started without one (by a service, a CI agent or the Linux
 // runner). AllocConsole's console has a window, shown or not, and under Wine making that window
@@ -140,11 +135,11 @@ public:
         if (holder_.valid())
             TerminateProcess(holder_.get(), 0);
         holder_.reset();
-        if (!joined)
-            return Fail(kExitRunner, L"cannot make a console: " + SystemMessage(error_));
         for (int i = 0; i < 3; i++)
             if (saved[i] != NULL && saved[i] != INVALID_HANDLE_VALUE)
                 SetStdHandle(which[i], saved[i]);
+        if (!joined)
+            return Fail(kExitRunner, L"cannot make a console: " + SystemMessage(error_));
         return {};
     }
 
@@ -152,13 +147,6 @@ private:
     UniqueHandle holder_;
     DWORD pid_ = 0, error_ = 0;
 };
-
-HANDLE InheritableConsole(const wchar_t *name)
-{
-    SECURITY_ATTRIBUTES inherit = {sizeof inherit, NULL, TRUE};
-    return CreateFileW(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                       &inherit, OPEN_EXISTING, 0, NULL);
-}
 
 std::wstring Summary(unsigned long long calls, const Captures &written, const Ending &ending,
                      const std::wstring &log)
@@ -208,8 +196,8 @@ Failure ShareConsole(const Prepared &prepared, WindowlessConsole &windowless,
             return failure;
     if (Failure failure = screen.Open())
         return failure;
-    input.reset(InheritableConsole(L"CONIN$"));
-    output.reset(InheritableConsole(L"CONOUT$"));
+    input.reset(OpenConsole(L"CONIN$", true));
+    output.reset(OpenConsole(L"CONOUT$", true));
     if (!input.valid() || !output.valid())
         return Fail(kExitRunner, L"cannot open the console for the program: " +
                                      SystemMessage(GetLastError()));

@@ -7,12 +7,6 @@ namespace {
 
 const SHORT kMarkerLength = 20;
 
-HANDLE OpenConsoleOutput()
-{
-    return CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                       NULL, OPEN_EXISTING, 0, NULL);
-}
-
 Failure ConsoleFailure(const wchar_t *what)
 {
     return Fail(kExitRunner, std::wstring(L"the console: ") + what + L" failed: " +
@@ -21,9 +15,16 @@ Failure ConsoleFailure(const wchar_t *what)
 
 } // namespace
 
+HANDLE OpenConsole(const wchar_t *name, bool inheritable)
+{
+    SECURITY_ATTRIBUTES inherit = {sizeof inherit, NULL, TRUE};
+    return CreateFileW(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                       inheritable ? &inherit : NULL, OPEN_EXISTING, 0, NULL);
+}
+
 Failure ConsoleScreen::Open(SHORT columns, SHORT rows)
 {
-    out_.reset(OpenConsoleOutput());
+    out_.reset(OpenConsole(L"CONOUT$"));
     CONSOLE_SCREEN_BUFFER_INFO info;
     if (!out_.valid() || !GetConsoleScreenBufferInfo(out_.get(), &info))
         return ConsoleFailure(L"opening the screen buffer");

@@ -69,6 +69,10 @@ private:
     bool restored_ = true;
 };
 
+// The input (CONIN$) or active screen buffer (CONOUT$) of this process's console;
+// INVALID_HANDLE_VALUE when it has none.
+HANDLE OpenConsole(const wchar_t *name, bool inheritable = false);
+
 // A key that types this character, pressed and released, written into a console's input. Enter
 // ('\r' or '\n') is what ends the library's wait at unload.
 void TypeKey(HANDLE input, char typed);
