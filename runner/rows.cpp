@@ -10,7 +10,7 @@ namespace {
 const int kMoveAfter = 32;
 // How many taken rows the new mark keeps below it: a scroll of up to that many rows between
 // choosing its row and writing it still puts it on a row already taken, never on text unread.
-const int kMargin = 16;
+const int kMargin = 64;
 
 const char kMarkPrefix[] = "{mirdu-run ";
 
@@ -161,7 +161,8 @@ ReadProblem RowReader::Locate(int last, std::string &block, int &first)
 // Moves the mark down to a blank-tailed row among those just taken, kMargin rows above the
 // last, and makes sure where it landed: a second snapshot finds the old mark and the new one,
 // and their distance tells how far the buffer scrolled between the choice and the write.
-ReadProblem RowReader::MoveMark(const std::string &block, int first, int last)
+ReadProblem RowReader::MoveMark(const std::string &block, int first, int last,
+                                std::vector<std::string> &lines)
 {
     if (!mayScroll_ && taken_ < std::min(kMoveAfter, height_ / 4))
         return {};
@@ -203,13 +204,19 @@ ReadProblem RowReader::MoveMark(const std::string &block, int first, int last)
     anchor_ = at;
     serial_ = serial;
     mayScroll_ = false;
-    if (landed > last) {
-        taken_ = 0;
-        return {ReadProblem::kLost, "the console scrolled onto a row as it was being marked: "
-                                    "characters may be missing"};
+    if (landed <= last) {
+        taken_ = last - landed;
+        return {};
     }
-    taken_ = last - landed;
-    return {};
+    // It landed on rows not taken yet, which the output completed meanwhile: they are taken
+    // now, the marked one too, whose far columns held nothing where the text before them ends
+    // short of them.
+    Take(after, at - (landed - last - 1) - start, at - start, lines);
+    taken_ = 0;
+    if (after[(size_t)(at - start) * width_ + width_ - kMarkLength - 1] == ' ')
+        return {};
+    return {ReadProblem::kLost, "the console scrolled onto a row as it was being marked: "
+                                "characters may be missing"};
 }
 
 ReadProblem RowReader::Read(std::vector<std::string> &lines)
@@ -255,7 +262,7 @@ ReadProblem RowReader::Read(std::vector<std::string> &lines)
         Take(block, from - first, last - first, lines);
         taken_ += last - from + 1;
     }
-    ReadProblem moved = MoveMark(block, first, last);
+    ReadProblem moved = MoveMark(block, first, last, lines);
     return problem ? problem : moved;
 }
 

@@ -9,6 +9,7 @@
 #include <memory>
 #include <type_traits>
 
+#include "runner/job.h"
 #include "shell/handle.h"
 
 using Microsoft::WRL::ComPtr;
@@ -20,25 +21,6 @@ namespace {
 const UINT kAnswerMs = 500;
 // A log control can hold pages; a line shows this much of any text.
 const size_t kLongestText = 1024;
-
-std::vector<DWORD> JobProcesses(HANDLE job)
-{
-    const size_t header = offsetof(JOBOBJECT_BASIC_PROCESS_ID_LIST, ProcessIdList);
-    std::vector<ULONG_PTR> buffer;
-    DWORD room = 32;
-    for (;;) {
-        buffer.assign(header / sizeof(ULONG_PTR) + room, 0);
-        auto list = (JOBOBJECT_BASIC_PROCESS_ID_LIST *)buffer.data();
-        BOOL listed = QueryInformationJobObject(job, JobObjectBasicProcessIdList, list,
-                                                (DWORD)(buffer.size() * sizeof(ULONG_PTR)), NULL);
-        if (!listed && GetLastError() != ERROR_MORE_DATA)
-            return {};
-        if (listed && list->NumberOfProcessIdsInList >= list->NumberOfAssignedProcesses)
-            return std::vector<DWORD>(list->ProcessIdList,
-                                      list->ProcessIdList + list->NumberOfProcessIdsInList);
-        room = std::max(2 * room, list->NumberOfAssignedProcesses);
-    }
-}
 
 struct WindowSearch {
     std::vector<DWORD> processes;
