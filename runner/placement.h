@@ -17,6 +17,8 @@ public:
     // program inherits.
     Failure Place(const std::wstring &dll, const std::wstring &name);
     void Remove();
+    // The run's folder, where the DLL is: the run may keep a file of its own there too.
+    const std::wstring &folder() const { return folder_; }
 
 private:
     std::wstring folder_, file_;

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "runner/captures.h"
+#include "runner/crash.h"
 #include "runner/drive.h"
 #include "runner/follow.h"
 #include "runner/image.h"
@@ -121,12 +122,10 @@ Failure CheckBeforeRun(const Options &options, Prepared &prepared)
 
 // The program's own windows and consoles are the only ones: a console program gets a console
 // without a window, a GUI program none (the library opens one), and neither gets standard
-// handles. Its error mode, inherited, keeps a crash from waiting on a dialog: the crash ends
-// the process with the exception's code, as the system's error reporting would after a click.
+// handles.
 Failure StartProgram(const Options &options, const Prepared &prepared, ChildJob &job,
                      ConsoleReader &reader)
 {
-    SetErrorMode(GetErrorMode() | SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
     if (Failure failure = job.Start(prepared.program, options.args, StandardHandles(),
                                     prepared.gui ? DETACHED_PROCESS : CREATE_NO_WINDOW))
         return failure;
@@ -134,6 +133,48 @@ Failure StartProgram(const Options &options, const Prepared &prepared, ChildJob 
         return failure;
     job.Resume();
     return {};
+}
+
+std::wstring NameOf(const std::wstring &path)
+{
+    return path.substr(path.find_last_of(L"\\/") + 1);
+}
+
+// Where a crash happened, from the handler's note; empty when there is none.
+std::wstring Where(const CrashReport &crash, const Prepared &prepared, const Options &options)
+{
+    wchar_t offset[32];
+    swprintf(offset, 32, L"+0x%llX", crash.offset);
+    if (crash.module.empty())
+        return L" at address " + std::wstring(offset + 1) + L", in no module";
+    std::wstring at = L" in " + crash.module + L" (" + offset + L")";
+    if (lstrcmpiW(crash.module.c_str(), options.name.c_str()) == 0)
+        return at + L", the library";
+    if (lstrcmpiW(crash.module.c_str(), NameOf(prepared.program).c_str()) == 0)
+        return at + L", the program's own code, not the library";
+    return at + L", not the library";
+}
+
+// A crash, named on standard error and in the log with where it happened where that is known;
+// a crash of another process of the run too.
+void ReportCrashes(const Ending &ending, DWORD pid, const CrashHandling &crashes,
+                   const Prepared &prepared, const Options &options, LineSinks &sinks)
+{
+    bool told = false;
+    for (const CrashReport &crash : crashes.Reports()) {
+        Ending crashed = ProgramEnding(crash.code);
+        std::wstring what = crash.pid == pid ? NameOf(prepared.program)
+                                             : L"a process of the run (" +
+                                                   std::to_wstring(crash.pid) + L")";
+        std::wstring message = what + L" " + crashed.words + Where(crash, prepared, options);
+        told = told || crash.pid == pid;
+        Say(message);
+        sinks.Note(L"mirdu-run: " + message);
+    }
+    if (ending.crashed && !told) {
+        Say(NameOf(prepared.program) + L" " + ending.words);
+        sinks.Note(L"mirdu-run: " + NameOf(prepared.program) + L" " + ending.words);
+    }
 }
 
 } // namespace
@@ -150,6 +191,7 @@ int Run(const Options &options)
     DriveMapping drive;
     DllPlacement placement;
     ChildJob job;
+    CrashHandling crashes;
     std::wstring captures = options.captures.empty() ? L"F:\\" : FullPath(options.captures);
     Failure failure;
     if (!options.log.empty())
@@ -161,6 +203,8 @@ int Run(const Options &options)
     Captures before = ListCaptures(captures);
     if (!failure)
         failure = placement.Place(prepared.dll, options.name);
+    if (!failure)
+        crashes.Install(placement.folder() + L"\\crashes.txt");
     // Ctrl+C and the close of mirdu-run's console stop the run, when that console is the
     // user's; otherwise events of the program's consoles reach mirdu-run, and are theirs.
     UniqueHandle stopped(prepared.inHelper ? CreateEventW(NULL, TRUE, FALSE, NULL) : NULL);
@@ -180,15 +224,15 @@ int Run(const Options &options)
     Session session({options, reader, sinks, trace, job, stopped.get(),
                      keysOnInput ? &keys : nullptr});
     Ending ending = session.Watch();
+    ReportCrashes(ending, GetProcessId(job.process()), crashes, prepared, options, sinks);
+    crashes.Remove();
     placement.Remove();
     drive.Unmap();
     if (!reader.followed())
-        Say(prepared.program + (ending.crashed ? L" " + ending.words + L" before its console "
-                                                 L"could be read: its lines, if any, are missing"
-                                : prepared.gui ? L" opened no console: it did not load the DLL, "
-                                                 L"and nothing was logged"
-                                               : L" ended before its console could be read: its "
-                                                 L"lines, if any, are missing"));
+        Say(prepared.program + (prepared.gui ? L" opened no console: it did not load the DLL, and "
+                                               L"nothing was logged"
+                                             : L" ended before its console could be read: its "
+                                               L"lines, if any, are missing"));
     if (session.pictureTaken())
         Say(L"screenshot " + FullPath(options.screenshot) + L" written");
     else if (!options.screenshot.empty())

@@ -134,8 +134,6 @@ Ending Session::Ended()
     Take(true);
     Ending ending = ProgramEnding(p_.job.ExitCode());
     p_.job.EndAll(ending.status);
-    if (ending.crashed)
-        p_.sinks.Note(L"mirdu-run: the program " + ending.words);
     return ending;
 }
 

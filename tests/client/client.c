@@ -21,6 +21,10 @@
  *   resolve:NAME|#ORD    GetProcAddress without calling: "resolve NAME RVA" (hex offset from the
  *                        module base) or "resolve NAME none"
  *   exit                 end the process with ExitProcess, the library still loaded
+ *   crash                write to address 0: the process ends with an access violation
+ *   lines:N              print N lines of its own on its console, the K-th K characters long,
+ *                        each a run of letters that ends in "|"; through WriteConsoleA, so that
+ *                        a GUI program prints them in the console the library opened
  *   mark:TEXT            write TEXT to the result file
  *   repeat:N:STEP        run STEP N times, writing only "repeat N done" (long runs of lines)
  *   console              "console yes" when the process has a console, else "console no"
@@ -362,6 +366,22 @@ static void ShowMainWindow(const char *title)
     Report("window ok");
 }
 
+static void PrintLines(unsigned long count)
+{
+    HANDLE console = GetStdHandle(STD_OUTPUT_HANDLE);
+    char *line = malloc(count + 2);
+    for (unsigned long length = 1; line && length <= count; length++) {
+        for (unsigned long i = 0; i + 1 < length; i++)
+            line[i] = (char)('a' + (i * 7 + length) % 26);
+        line[length - 1] = '|';
+        line[length] = '\n';
+        DWORD written;
+        WriteConsoleA(console, line, length + 1, &written, NULL);
+    }
+    free(line);
+    Report("lines %lu done", count);
+}
+
 static void RunStep(const char *step)
 {
     if (strncmp(step, "load", 4) == 0 && (step[4] == 0 || step[4] == ':')) {
@@ -388,6 +408,11 @@ static void RunStep(const char *step)
     } else if (strcmp(step, "exit") == 0) {
         Report("exit");
         ExitProcess(0);
+    } else if (strcmp(step, "crash") == 0) {
+        Report("crash");
+        *(volatile int *)(intptr_t)atoi("0") = 0;
+    } else if (strncmp(step, "lines:", 6) == 0) {
+        PrintLines(strtoul(step + 6, NULL, 10));
     } else if (strcmp(step, "console") == 0) {
         ReportConsole();
     } else if (strncmp(step, "window:", 7) == 0) {
