@@ -1,0 +1,207 @@
+#include "runner/controls.h"
+
+#include <algorithm>
+#include <cstddef>
+
+namespace {
+
+std::wstring Cut(std::wstring text)
+{
+    if (text.size() > kLongestText) {
+        text.resize(kLongestText);
+        text += L"...";
+    }
+    return text;
+}
+
+std::wstring Lower(std::wstring text)
+{
+    if (!text.empty())
+        CharLowerBuffW(&text[0], (DWORD)text.size());
+    return text;
+}
+
+struct WindowSearch {
+    std::vector<DWORD> processes;
+    std::vector<HWND> found;
+};
+
+BOOL CALLBACK OnTopLevelWindow(HWND window, LPARAM context)
+{
+    auto search = (WindowSearch *)context;
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    if (IsWindowVisible(window) &&
+        std::find(search->processes.begin(), search->processes.end(), process) !=
+            search->processes.end())
+        search->found.push_back(window);
+    return TRUE;
+}
+
+struct ControlSearch {
+    std::vector<Control> *controls;
+    UINT ms;
+    bool answering;
+};
+
+BOOL CALLBACK OnControl(HWND window, LPARAM context)
+{
+    auto search = (ControlSearch *)context;
+    Control control;
+    control.window = window;
+    control.style = GetWindowLongW(window, GWL_STYLE);
+    control.kind = KindOf(window, control.style);
+    control.className = ClassOf(window);
+    control.ownerDrawn = (control.button() && (control.style & BS_TYPEMASK) == BS_OWNERDRAW) ||
+                         (control.kind == Control::kStatic &&
+                          (control.style & SS_TYPEMASK) == SS_OWNERDRAW);
+    control.visible = IsWindowVisible(window);
+    control.enabled = IsWindowEnabled(window);
+    control.id = GetDlgCtrlID(window);
+    if (!ControlText(window, control.text, search->ms)) {
+        search->answering = false;
+        return FALSE;
+    }
+    search->controls->push_back(control);
+    return TRUE;
+}
+
+} // namespace
+
+std::vector<DWORD> JobProcesses(HANDLE job)
+{
+    const size_t header = offsetof(JOBOBJECT_BASIC_PROCESS_ID_LIST, ProcessIdList);
+    std::vector<ULONG_PTR> buffer;
+    DWORD room = 32;
+    for (;;) {
+        buffer.assign(header / sizeof(ULONG_PTR) + room, 0);
+        auto list = (JOBOBJECT_BASIC_PROCESS_ID_LIST *)buffer.data();
+        BOOL listed = QueryInformationJobObject(job, JobObjectBasicProcessIdList, list,
+                                                (DWORD)(buffer.size() * sizeof(ULONG_PTR)), NULL);
+        if (!listed && GetLastError() != ERROR_MORE_DATA)
+            return {};
+        if (listed && list->NumberOfProcessIdsInList >= list->NumberOfAssignedProcesses)
+            return std::vector<DWORD>(list->ProcessIdList,
+                                      list->ProcessIdList + list->NumberOfProcessIdsInList);
+        room = std::max(2 * room, list->NumberOfAssignedProcesses);
+    }
+}
+
+std::vector<HWND> ShownWindows(HANDLE job)
+{
+    WindowSearch search{JobProcesses(job), {}};
+    if (!search.processes.empty())
+        EnumWindows(OnTopLevelWindow, (LPARAM)&search);
+    return search.found;
+}
+
+std::wstring Title(HWND window)
+{
+    std::wstring text(kLongestText + 2, L'\0');
+    text.resize(std::max(0, GetWindowTextW(window, &text[0], (int)text.size())));
+    return Cut(text);
+}
+
+std::wstring ClassOf(HWND window)
+{
+    wchar_t name[256];
+    return std::wstring(name, std::max(0, GetClassNameW(window, name, 256)));
+}
+
+bool ControlText(HWND control, std::wstring &text, UINT ms)
+{
+    text.assign(kLongestText + 2, L'\0');
+    DWORD_PTR copied = 0;
+    if (!SendMessageTimeoutW(control, WM_GETTEXT, text.size(), (LPARAM)&text[0],
+                             SMTO_ABORTIFHUNG, ms, &copied)) {
+        text.clear();
+        // A timeout is a hang; otherwise the control went meanwhile, or the system refused
+        // the message (an elevated program's control).
+        return GetLastError() != ERROR_TIMEOUT;
+    }
+    text.resize(std::min<size_t>(copied, text.size() - 1));
+    text = Cut(text);
+    return true;
+}
+
+// By the class name, and for a control of a framework's class by the system class it is made
+// from (TButton, WindowsForms10.BUTTON..., TEdit).
+Control::Kind KindOf(HWND control, LONG style)
+{
+    wchar_t real[64] = L"";
+    RealGetWindowClassW(control, real, 64);
+    std::wstring name = Lower(ClassOf(control)) + L" " + Lower(real);
+    if (name.find(L"button") != std::wstring::npos) {
+        switch (style & BS_TYPEMASK) {
+        case BS_CHECKBOX: case BS_AUTOCHECKBOX: case BS_3STATE: case BS_AUTO3STATE:
+            return Control::kCheckBox;
+        case BS_RADIOBUTTON: case BS_AUTORADIOBUTTON:
+            return Control::kRadioButton;
+        case BS_GROUPBOX:
+            return Control::kGroupBox;
+        default:
+            return Control::kPushButton;
+        }
+    }
+    if (name.find(L"combobox") != std::wstring::npos)
+        return Control::kComboBox;
+    if (name.find(L"edit") != std::wstring::npos)
+        return Control::kEdit;
+    if (name.find(L"static") != std::wstring::npos)
+        return Control::kStatic;
+    return Control::kOther;
+}
+
+bool ReadControls(HWND window, std::vector<Control> &controls, UINT ms)
+{
+    controls.clear();
+    ControlSearch search{&controls, ms, true};
+    EnumChildWindows(window, OnControl, (LPARAM)&search);
+    return search.answering;
+}
+
+std::wstring WithoutMnemonics(const std::wstring &text)
+{
+    std::wstring shown;
+    for (size_t i = 0; i < text.size(); i++) {
+        if (text[i] == L'&' && ++i == text.size())
+            break;
+        shown += text[i];
+    }
+    return shown;
+}
+
+std::wstring Escaped(const std::wstring &text)
+{
+    static const wchar_t hex[] = L"0123456789abcdef";
+    std::wstring out;
+    for (size_t i = 0; i < text.size(); i++) {
+        wchar_t c = text[i];
+        if (c == L'\r' && i + 1 < text.size() && text[i + 1] == L'\n')
+            continue;
+        if (c == L'"' || c == L'\\') {
+            out += L'\\';
+            out += c;
+        } else if (c == L'\n') {
+            out += L"\\n";
+        } else if (c == L'\r') {
+            out += L"\\r";
+        } else if (c == L'\t') {
+            out += L"\\t";
+        } else if (c < 0x20 || (c >= 0x7f && c < 0xa0) || c == 0x2028 || c == 0x2029) {
+            out += L"\\u";
+            for (int shift = 12; shift >= 0; shift -= 4)
+                out += hex[(c >> shift) & 15];
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+bool SameText(const std::wstring &a, const std::wstring &b) { return Lower(a) == Lower(b); }
+
+bool HasText(const std::wstring &text, const std::wstring &part)
+{
+    return Lower(text).find(Lower(part)) != std::wstring::npos;
+}

@@ -1,0 +1,59 @@
+// The windows and controls of a job's processes, as another process sees them. Every message
+// that waits on the program has a timeout: a hung program must not hang the run.
+#ifndef MIRDU_RUNNER_CONTROLS_H
+#define MIRDU_RUNNER_CONTROLS_H
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+// How long a control may take to answer when the run only describes it.
+const UINT kAnswerMs = 500;
+// A log control can hold pages; a text is read up to this much, and cut with "..." after.
+const size_t kLongestText = 1024;
+
+std::vector<DWORD> JobProcesses(HANDLE job);
+// The visible top-level windows of the job's processes, topmost first, as EnumWindows goes.
+std::vector<HWND> ShownWindows(HANDLE job);
+
+// The title from the system's copy: no message to the window, so a hung one answers too.
+std::wstring Title(HWND window);
+std::wstring ClassOf(HWND window);
+// A control's text through WM_GETTEXT, cut after kLongestText. False when the control's
+// thread does not answer within ms; true with no text when the control went meanwhile.
+bool ControlText(HWND control, std::wstring &text, UINT ms = kAnswerMs);
+
+struct Control {
+    enum Kind { kOther, kPushButton, kCheckBox, kRadioButton, kGroupBox, kEdit, kStatic,
+                kComboBox };
+    HWND window = NULL;
+    Kind kind = kOther;
+    bool ownerDrawn = false;
+    bool visible = false, enabled = false;
+    int id = 0;
+    LONG style = 0;
+    std::wstring className, text;
+
+    // Of the button class (a group box too): what the window report shows in brackets.
+    bool button() const
+    {
+        return kind == kPushButton || kind == kCheckBox || kind == kRadioButton ||
+               kind == kGroupBox;
+    }
+};
+
+// The window's controls, its descendants in the order of EnumChildWindows (a dialog's tab
+// order), each with its text. False when one did not answer within ms: the list ends before
+// it.
+bool ReadControls(HWND window, std::vector<Control> &controls, UINT ms = kAnswerMs);
+Control::Kind KindOf(HWND control, LONG style);
+
+// As a button shows it: "&&" is an ampersand, a lone "&" underlines the next letter.
+std::wstring WithoutMnemonics(const std::wstring &text);
+// C's escapes for what would end the quotes or the line; CR LF becomes one \n.
+std::wstring Escaped(const std::wstring &text);
+bool SameText(const std::wstring &a, const std::wstring &b);     // regardless of case
+bool HasText(const std::wstring &text, const std::wstring &part); // regardless of case
+
+#endif
