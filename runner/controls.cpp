@@ -66,6 +66,28 @@ BOOL CALLBACK OnControl(HWND window, LPARAM context)
     return TRUE;
 }
 
+BOOL CALLBACK OnDescendant(HWND window, LPARAM context)
+{
+    auto found = (std::vector<HWND> *)context;
+    found->push_back(window);
+    return TRUE;
+}
+
+std::vector<HWND> Descendants(HWND window)
+{
+    std::vector<HWND> found;
+    EnumChildWindows(window, OnDescendant, (LPARAM)&found);
+    return found;
+}
+
+// Wine's console windows and Windows' own (which belongs to conhost, outside the job, but
+// the program may have a console window of its own making).
+bool IsConsoleWindow(HWND window)
+{
+    std::wstring name = ClassOf(window);
+    return name == L"ConsoleWindowClass" || name == L"WineConsoleClass";
+}
+
 } // namespace
 
 std::vector<DWORD> JobProcesses(HANDLE job)
@@ -93,6 +115,22 @@ std::vector<HWND> ShownWindows(HANDLE job)
     if (!search.processes.empty())
         EnumWindows(OnTopLevelWindow, (LPARAM)&search);
     return search.found;
+}
+
+HWND MainWindow(HANDLE job)
+{
+    for (HWND window : ShownWindows(job))
+        if (!GetWindow(window, GW_OWNER) && !IsConsoleWindow(window))
+            return window;
+    return NULL;
+}
+
+HWND WindowTitled(HANDLE job, const std::wstring &part)
+{
+    for (HWND window : ShownWindows(job))
+        if (HasText(Title(window), part))
+            return window;
+    return NULL;
 }
 
 std::wstring Title(HWND window)
@@ -158,6 +196,59 @@ bool ReadControls(HWND window, std::vector<Control> &controls, UINT ms)
     ControlSearch search{&controls, ms, true};
     EnumChildWindows(window, OnControl, (LPARAM)&search);
     return search.answering;
+}
+
+bool IsDialog(HWND window) { return ClassOf(window) == L"#32770"; }
+
+bool IsMessageBox(HWND window, std::wstring &text, UINT ms)
+{
+    text.clear();
+    std::vector<Control> controls;
+    if (!IsDialog(window) || !ReadControls(window, controls, ms))
+        return false;
+    bool hasText = false;
+    for (const Control &control : controls) {
+        if (control.kind != Control::kPushButton && control.kind != Control::kStatic)
+            return false;
+        if (control.kind == Control::kStatic && (control.id & 0xFFFF) == 0xFFFF) {
+            hasText = true;
+            text = control.text;
+        }
+    }
+    return hasText;
+}
+
+HWND FileNameBox(HWND dialog)
+{
+    const int kEdt1 = 0x480, kCmb13 = 0x47C;
+    for (HWND control : Descendants(dialog)) {
+        if (!IsWindowVisible(control))
+            continue;
+        LONG style = GetWindowLongW(control, GWL_STYLE);
+        Control::Kind kind = KindOf(control, style);
+        int id = GetDlgCtrlID(control);
+        if (id == kEdt1 && kind == Control::kEdit)
+            return control;
+        if (id == kCmb13)
+            for (HWND inside : Descendants(control))
+                if (KindOf(inside, GetWindowLongW(inside, GWL_STYLE)) == Control::kEdit)
+                    return inside;
+    }
+    return NULL;
+}
+
+bool SetControlText(HWND control, const std::wstring &text, UINT ms)
+{
+    DWORD_PTR result = 0;
+    if (!SendMessageTimeoutW(control, WM_SETTEXT, 0, (LPARAM)text.c_str(), SMTO_ABORTIFHUNG, ms,
+                             &result))
+        return false;
+    LONG style = GetWindowLongW(control, GWL_STYLE);
+    if (KindOf(control, style) != Control::kEdit || !(style & ES_MULTILINE))
+        return true;
+    WPARAM changed = MAKEWPARAM(GetDlgCtrlID(control), EN_CHANGE);
+    return SendMessageTimeoutW(GetParent(control), WM_COMMAND, changed, (LPARAM)control,
+                               SMTO_ABORTIFHUNG, ms, &result) != 0;
 }
 
 std::wstring WithoutMnemonics(const std::wstring &text)

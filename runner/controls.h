@@ -17,6 +17,11 @@ std::vector<DWORD> JobProcesses(HANDLE job);
 // The visible top-level windows of the job's processes, topmost first, as EnumWindows goes.
 std::vector<HWND> ShownWindows(HANDLE job);
 
+// The program's first main window: visible, top-level, unowned and no console; NULL if none.
+HWND MainWindow(HANDLE job);
+// The first visible top-level window of the job whose title holds part; NULL if none.
+HWND WindowTitled(HANDLE job, const std::wstring &part);
+
 // The title from the system's copy: no message to the window, so a hung one answers too.
 std::wstring Title(HWND window);
 std::wstring ClassOf(HWND window);
@@ -48,6 +53,19 @@ struct Control {
 // it.
 bool ReadControls(HWND window, std::vector<Control> &controls, UINT ms = kAnswerMs);
 Control::Kind KindOf(HWND control, LONG style);
+
+// The standard dialog class (#32770): message boxes, the Open and Save dialogs.
+bool IsDialog(HWND window);
+// Whether the window is a message box: a standard dialog with its text in the static control
+// 0xFFFF and nothing but buttons and statics; text is that text.
+bool IsMessageBox(HWND window, std::wstring &text, UINT ms);
+// The file-name box of a standard Open or Save dialog: edt1 (0x480), or the edit box in the
+// combo box cmb13 (0x47C) that newer ones have; NULL when it shows none.
+HWND FileNameBox(HWND dialog);
+// The control's text set with WM_SETTEXT, as typing it would: a single-line edit box tells its
+// window (EN_CHANGE); for a multi-line one, which does not, the runner tells it. False when the
+// program does not answer within ms.
+bool SetControlText(HWND control, const std::wstring &text, UINT ms);
 
 // As a button shows it: "&&" is an ampersand, a lone "&" underlines the next letter.
 std::wstring WithoutMnemonics(const std::wstring &text);

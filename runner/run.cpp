@@ -258,8 +258,11 @@ int Run(const Options &options)
     job.EndOnConsoleClose();
 
     sinks.EchoToStandardOutput(echo);
+    StepRunner steps(options.stepTimeout);
+    for (const std::wstring &step : options.steps)
+        steps.Add(step);
     Session session({options, prepared.gui ? nullptr : &screen, input.get(), follower, sinks,
-                     trace, job, stopped.get(), keysOnInput ? &keys : nullptr});
+                     trace, job, stopped.get(), keysOnInput ? &keys : nullptr, steps});
     Ending ending = session.Watch();
     placement.Remove();
     drive.Unmap();

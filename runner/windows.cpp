@@ -24,6 +24,8 @@ std::wstring Describe(HWND window)
             continue;
         if (control.button())
             buttons += L" [" + Escaped(WithoutMnemonics(control.text)) + L"]";
+        else if (control.kind == Control::kStatic && !(control.style & SS_NOPREFIX))
+            texts += L" \"" + Escaped(WithoutMnemonics(control.text)) + L"\"";
         else
             texts += L" \"" + Escaped(control.text) + L"\"";
     }
