@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cwchar>
 
 namespace {
 
@@ -88,6 +89,15 @@ bool IsConsoleWindow(HWND window)
     return name == L"ConsoleWindowClass" || name == L"WineConsoleClass";
 }
 
+// Whether name names the control: its text, with or without its & marks, or #ID.
+bool Named(const Control &control, const std::wstring &name)
+{
+    int id;
+    if (ParseControlId(name, id))
+        return (control.id & 0xFFFF) == (id & 0xFFFF);
+    return SameText(WithoutMnemonics(control.text), name) || SameText(control.text, name);
+}
+
 } // namespace
 
 std::vector<DWORD> JobProcesses(HANDLE job)
@@ -117,10 +127,12 @@ std::vector<HWND> ShownWindows(HANDLE job)
     return search.found;
 }
 
-HWND MainWindow(HANDLE job)
+HWND MainWindow(HANDLE job, UINT ms)
 {
+    std::wstring text;
     for (HWND window : ShownWindows(job))
-        if (!GetWindow(window, GW_OWNER) && !IsConsoleWindow(window))
+        if (!GetWindow(window, GW_OWNER) && !IsConsoleWindow(window) &&
+            !IsMessageBox(window, text, ms))
             return window;
     return NULL;
 }
@@ -196,6 +208,78 @@ bool ReadControls(HWND window, std::vector<Control> &controls, UINT ms)
     ControlSearch search{&controls, ms, true};
     EnumChildWindows(window, OnControl, (LPARAM)&search);
     return search.answering;
+}
+
+bool ParseControlId(const std::wstring &name, int &id)
+{
+    if (name.size() < 2 || name[0] != L'#')
+        return false;
+    wchar_t *end = nullptr;
+    id = (int)std::wcstol(name.c_str() + 1, &end, 0);
+    return *end == 0;
+}
+
+bool IsClickable(const Control &control)
+{
+    return control.kind == Control::kPushButton || control.kind == Control::kCheckBox ||
+           control.kind == Control::kRadioButton;
+}
+
+bool IsPushButton(const Control &control) { return control.kind == Control::kPushButton; }
+
+const Control *FindControl(const std::vector<Control> &controls, const std::wstring &name,
+                           bool (*passes)(const Control &))
+{
+    const Control *best = nullptr;
+    for (const Control &control : controls) {
+        if (!passes(control) || !Named(control, name))
+            continue;
+        if (control.visible && control.enabled)
+            return &control;
+        if (!best || (control.visible && !best->visible))
+            best = &control;
+    }
+    return best;
+}
+
+const Control *EditBox(const std::vector<Control> &controls, const std::wstring &name,
+                       const Control *&named, const Control *&instead)
+{
+    int id;
+    bool byId = ParseControlId(name, id);
+    size_t found = controls.size(), at; // the control named, or the label
+    for (size_t i = 0; i < controls.size() && found == controls.size(); i++) {
+        std::wstring label = WithoutMnemonics(controls[i].text);
+        if (byId ? Named(controls[i], name)
+                 : controls[i].kind == Control::kStatic &&
+                       (SameText(label, name) || SameText(label, name + L":")))
+            found = i;
+    }
+    at = byId ? found : found + 1;
+    // A combo box's own edit box comes right after it.
+    if (at + 1 < controls.size() && controls[at].kind == Control::kComboBox &&
+        IsChild(controls[at].window, controls[at + 1].window))
+        at++;
+    if (at < controls.size() && controls[at].kind == Control::kEdit)
+        return &controls[at];
+    named = found < controls.size() ? &controls[found] : nullptr;
+    instead = at < controls.size() ? &controls[at] : nullptr;
+    return nullptr;
+}
+
+int StandardButtonId(const std::wstring &name)
+{
+    const struct {
+        const wchar_t *name;
+        int id;
+    } ids[] = {{L"OK", IDOK},         {L"Cancel", IDCANCEL}, {L"Abort", IDABORT},
+               {L"Retry", IDRETRY},   {L"Ignore", IDIGNORE}, {L"Yes", IDYES},
+               {L"No", IDNO},         {L"Close", IDCLOSE},   {L"Help", IDHELP},
+               {L"Try Again", IDTRYAGAIN}, {L"Continue", IDCONTINUE}};
+    for (const auto &known : ids)
+        if (SameText(name, known.name))
+            return known.id;
+    return 0;
 }
 
 bool IsDialog(HWND window) { return ClassOf(window) == L"#32770"; }

@@ -17,8 +17,9 @@ std::vector<DWORD> JobProcesses(HANDLE job);
 // The visible top-level windows of the job's processes, topmost first, as EnumWindows goes.
 std::vector<HWND> ShownWindows(HANDLE job);
 
-// The program's first main window: visible, top-level, unowned and no console; NULL if none.
-HWND MainWindow(HANDLE job);
+// The program's first main window: visible, top-level, unowned, and neither a console nor a
+// message box (which a program may show with no owner); NULL if none.
+HWND MainWindow(HANDLE job, UINT ms = kAnswerMs);
 // The first visible top-level window of the job whose title holds part; NULL if none.
 HWND WindowTitled(HANDLE job, const std::wstring &part);
 
@@ -53,6 +54,25 @@ struct Control {
 // it.
 bool ReadControls(HWND window, std::vector<Control> &controls, UINT ms = kAnswerMs);
 Control::Kind KindOf(HWND control, LONG style);
+
+// "#ID": a control's id, decimal or 0x hex.
+bool ParseControlId(const std::wstring &name, int &id);
+bool IsClickable(const Control &control); // a push button, check box or radio button
+bool IsPushButton(const Control &control);
+// The control that name names among those that pass: its text with or without its & marks,
+// regardless of case, or #ID. One that is visible and enabled if there is, else one that is
+// visible; null when none.
+const Control *FindControl(const std::vector<Control> &controls, const std::wstring &name,
+                           bool (*passes)(const Control &));
+// An edit box named #ID, or the one just after the label name in the order of controls (a
+// colon at the label's end may be left out); a combo box's own edit box counts. Null when
+// there is none: named is then what name names (the control, or the label), null when
+// nothing, and instead the control where the box would be.
+const Control *EditBox(const std::vector<Control> &controls, const std::wstring &name,
+                       const Control *&named, const Control *&instead);
+// The standard id of a message box's button (OK, Cancel, Yes...), whatever the language of
+// its caption; 0 for another name.
+int StandardButtonId(const std::wstring &name);
 
 // The standard dialog class (#32770): message boxes, the Open and Save dialogs.
 bool IsDialog(HWND window);

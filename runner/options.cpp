@@ -9,7 +9,7 @@
 
 #include "runner/image.h"
 #include "runner/report.h"
-#include "runner/steps.h"
+#include "runner/stepparse.h"
 
 namespace {
 

@@ -2,12 +2,9 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cwchar>
-#include <iterator>
 
 #include "runner/controls.h"
 #include "runner/drive.h"
-#include "shell/handle.h"
 
 namespace {
 
@@ -19,44 +16,6 @@ const ULONGLONG kRetryMs = 50;
 // The console lines that a wait step looks at, at most: the last ones since the step before.
 const size_t kKeptLines = 10000;
 
-struct VerbName {
-    const wchar_t *name;
-    Step::Verb verb;
-    const wchar_t *usage; // its words after the verb
-};
-
-const VerbName kVerbs[] = {{L"window", Step::kWindow, L"TITLE"},
-                           {L"click", Step::kClick, L"NAME"},
-                           {L"fill", Step::kFill, L"NAME TEXT"},
-                           {L"open", Step::kOpen, L"PATH"},
-                           {L"answer", Step::kAnswer, L"BUTTON"},
-                           {L"wait", Step::kWait, L"TEXT"},
-                           {L"close", Step::kClose, L""}};
-
-size_t WordCount(const std::wstring &usage)
-{
-    size_t count = usage.empty() ? 0 : 1;
-    for (wchar_t c : usage)
-        count += c == L' ';
-    return count;
-}
-
-bool ParseId(const std::wstring &name, int &id)
-{
-    if (name.size() < 2 || name[0] != L'#')
-        return false;
-    wchar_t *end = nullptr;
-    id = (int)std::wcstol(name.c_str() + 1, &end, 0);
-    return *end == 0;
-}
-
-bool ParseSeconds(const std::wstring &text, double &seconds)
-{
-    wchar_t *end = nullptr;
-    seconds = std::wcstod(text.c_str(), &end);
-    return !text.empty() && *end == 0 && seconds > 0 && seconds < 1e9;
-}
-
 std::wstring Quoted(const std::wstring &text) { return L"\"" + Escaped(text) + L"\""; }
 
 // How a control is named in messages: as the step named it.
@@ -67,36 +26,6 @@ std::wstring Seconds(double seconds)
     wchar_t text[32];
     swprintf(text, 32, L"%g", seconds);
     return text;
-}
-
-bool Matches(const Control &control, const std::wstring &name)
-{
-    int id;
-    if (ParseId(name, id))
-        return (control.id & 0xFFFF) == (id & 0xFFFF);
-    return SameText(WithoutMnemonics(control.text), name) || SameText(control.text, name);
-}
-
-bool IsClickable(const Control &control)
-{
-    return control.kind == Control::kPushButton || control.kind == Control::kCheckBox ||
-           control.kind == Control::kRadioButton;
-}
-
-// The control that NAME names among those that pass: one that can be used now if there is.
-const Control *Pick(const std::vector<Control> &controls, const std::wstring &name,
-                    bool (*passes)(const Control &))
-{
-    const Control *best = nullptr;
-    for (const Control &control : controls) {
-        if (!passes(control) || !Matches(control, name))
-            continue;
-        if (control.visible && control.enabled)
-            return &control;
-        if (!best || (control.visible && !best->visible))
-            best = &control;
-    }
-    return best;
 }
 
 std::wstring Flags(const Control &control)
@@ -186,60 +115,27 @@ bool Unready(HANDLE job, HWND window, const Control &control, const std::wstring
     return true;
 }
 
-// A fill step's edit box: #ID, or the one just after the label NAME (a colon at the label's
-// end may be left out). A combo box's edit box counts.
+// A fill step's edit box, or what is missing.
 const Control *FindBox(const std::vector<Control> &controls, const std::wstring &name,
                        const std::wstring &title, StepRunner::Try &t)
 {
-    int id;
-    bool byId = ParseId(name, id);
-    size_t found = controls.size(); // the control named, or the label
-    for (size_t i = 0; i < controls.size() && found == controls.size(); i++) {
-        std::wstring label = WithoutMnemonics(controls[i].text);
-        if (byId ? Matches(controls[i], name)
-                 : controls[i].kind == Control::kStatic &&
-                       (SameText(label, name) || SameText(label, name + L":")))
-            found = i;
-    }
-    size_t at = byId ? found : found + 1;
-    // A combo box's own edit box comes right after it.
-    if (at + 1 < controls.size() && controls[at].kind == Control::kComboBox &&
-        IsChild(controls[at].window, controls[at + 1].window))
-        at++;
-    if (at < controls.size() && controls[at].kind == Control::kEdit)
-        return &controls[at];
+    const Control *named = nullptr, *instead = nullptr;
+    if (const Control *box = EditBox(controls, name, named, instead))
+        return box;
     t.has = Boxes(controls);
-    // Else what is named is there but no edit box: no wait makes it one.
-    t.failed = found < controls.size();
-    if (found == controls.size())
-        t.waiting = (byId ? L"no control " + name : L"no label " + Quoted(name)) + L" in " +
-                    Quoted(title);
-    else if (byId)
+    // What is named is there but no edit box: no wait makes it one.
+    t.failed = named != nullptr;
+    if (!named)
+        t.waiting = (name[0] == L'#' ? L"no control " + name : L"no label " + Quoted(name)) +
+                    L" in " + Quoted(title);
+    else if (named == instead)
         t.waiting = name + L" in " + Quoted(title) + L" is no edit box but a " +
-                    controls[at].className;
+                    named->className;
     else
         t.waiting = L"the label " + Quoted(name) + L" in " + Quoted(title) +
                     L" has no edit box after it";
     return nullptr;
 }
-
-// Standard ids of a message box's buttons, whatever the language of their captions.
-int StandardId(const std::wstring &name)
-{
-    const struct {
-        const wchar_t *name;
-        int id;
-    } ids[] = {{L"OK", IDOK},         {L"Cancel", IDCANCEL},      {L"Abort", IDABORT},
-               {L"Retry", IDRETRY},   {L"Ignore", IDIGNORE},      {L"Yes", IDYES},
-               {L"No", IDNO},         {L"Close", IDCLOSE},        {L"Help", IDHELP},
-               {L"Try Again", IDTRYAGAIN}, {L"Continue", IDCONTINUE}};
-    for (const auto &known : ids)
-        if (SameText(name, known.name))
-            return known.id;
-    return 0;
-}
-
-bool IsPushButton(const Control &control) { return control.kind == Control::kPushButton; }
 
 // Under Wine, a path from the Linux side: the name Windows programs know it by.
 std::wstring ProgramPath(const std::wstring &path)
@@ -258,126 +154,6 @@ std::wstring ProgramPath(const std::wstring &path)
 }
 
 } // namespace
-
-std::vector<std::wstring> SplitWords(const std::wstring &line, std::wstring &why)
-{
-    std::vector<std::wstring> words;
-    std::wstring word;
-    bool inWord = false;
-    for (size_t i = 0; i < line.size(); i++) {
-        wchar_t c = line[i];
-        if (c == L' ' || c == L'\t' || c == L'\r' || c == L'\n') {
-            if (inWord)
-                words.push_back(word);
-            word.clear();
-            inWord = false;
-            continue;
-        }
-        inWord = true;
-        if (c == L'\\') {
-            if (++i == line.size())
-                return why = L"the line ends in a backslash", std::vector<std::wstring>();
-            word += line[i];
-        } else if (c == L'\'') {
-            size_t end = line.find(L'\'', i + 1);
-            if (end == std::wstring::npos)
-                return why = L"a ' is not closed", std::vector<std::wstring>();
-            word += line.substr(i + 1, end - i - 1);
-            i = end;
-        } else if (c == L'"') {
-            for (i++; i < line.size() && line[i] != L'"'; i++) {
-                if (line[i] == L'\\' && i + 1 < line.size() && line[i + 1] &&
-                    std::wcschr(L"\"\\$`", line[i + 1]))
-                    i++;
-                word += line[i];
-            }
-            if (i == line.size())
-                return why = L"a \" is not closed", std::vector<std::wstring>();
-        } else {
-            word += c;
-        }
-    }
-    if (inWord)
-        words.push_back(word);
-    return words;
-}
-
-std::wstring ParseStep(const std::wstring &line, Step &step)
-{
-    std::wstring why;
-    std::vector<std::wstring> words = SplitWords(line, why);
-    if (!why.empty())
-        return why;
-    step = Step();
-    size_t first = 0;
-    if (!words.empty() && words[0].compare(0, 7, L"within=") == 0) {
-        if (!ParseSeconds(words[0].substr(7), step.seconds))
-            return L"within= wants a number of seconds above 0, not '" + words[0].substr(7) +
-                   L"'";
-        first = 1;
-    }
-    if (first == words.size())
-        return L"no step in it";
-    const VerbName *verb = std::begin(kVerbs);
-    while (verb != std::end(kVerbs) && words[first] != verb->name)
-        verb++;
-    if (verb == std::end(kVerbs))
-        return L"no step '" + words[first] +
-               L"': the steps are window, click, fill, open, answer, wait and close";
-    step.verb = verb->verb;
-    step.args.assign(words.begin() + first + 1, words.end());
-    size_t wanted = WordCount(verb->usage), given = step.args.size();
-    if (given != wanted)
-        return std::wstring(verb->name) + L" wants " + (wanted ? verb->usage : L"nothing") +
-               L" after it, not " + std::to_wstring(given) + (given == 1 ? L" word" : L" words") +
-               (given > wanted ? L": quote a text that has blanks, as in click \"Erase chip\""
-                               : L"");
-    std::wstring what = verb->usage;
-    int id;
-    if (!step.args.empty() && step.args[0].empty())
-        return std::wstring(verb->name) + L": an empty " + what.substr(0, what.find(L' ')) +
-               L" names nothing";
-    if ((step.verb == Step::kClick || step.verb == Step::kFill) && step.args[0][0] == L'#' &&
-        !ParseId(step.args[0], id))
-        return L"#ID wants a number after the #, not '" + step.args[0] + L"'";
-    step.text = verb->name;
-    for (const std::wstring &arg : step.args)
-        step.text += L" " + Quoted(arg);
-    return L"";
-}
-
-Failure ReadStepsFile(const std::wstring &path,
-                      std::vector<std::pair<unsigned, std::wstring>> &steps)
-{
-    UniqueHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                  NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL));
-    std::string bytes;
-    char chunk[4096];
-    DWORD got = 0;
-    while (file.valid() && ReadFile(file.get(), chunk, sizeof chunk, &got, NULL) && got)
-        bytes.append(chunk, got);
-    if (!file.valid() || GetLastError() == ERROR_IO_PENDING)
-        return Fail(kExitBadOptions, L"cannot read the steps " + path + L": " +
-                                         SystemMessage(GetLastError()));
-    if (bytes.compare(0, 3, "\xEF\xBB\xBF") == 0)
-        bytes.erase(0, 3);
-    bool utf8 = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes.data(),
-                                    (int)bytes.size(), NULL, 0) > 0;
-    std::wstring text = utf8 ? FromUtf8(bytes) : Widen(bytes);
-    unsigned number = 0;
-    for (size_t start = 0; start < text.size();) {
-        size_t end = text.find(L'\n', start);
-        if (end == std::wstring::npos)
-            end = text.size();
-        std::wstring line = text.substr(start, end - start);
-        start = end + 1;
-        number++;
-        size_t first = line.find_first_not_of(L" \t\r");
-        if (first != std::wstring::npos && line[first] != L'#')
-            steps.emplace_back(number, line);
-    }
-    return {};
-}
 
 std::wstring StepRunner::Add(const std::wstring &text)
 {
@@ -484,7 +260,8 @@ void StepRunner::Acted(HWND control, const std::wstring &text)
 {
     result_.acted = true;
     result_.controlClass = ClassOf(control);
-    result_.controlId = GetParent(control) ? GetDlgCtrlID(control) : 0;
+    // A top-level window's id field holds its menu.
+    result_.controlId = (GetWindowLongW(control, GWL_STYLE) & WS_CHILD) ? GetDlgCtrlID(control) : 0;
     result_.controlText = text;
 }
 
@@ -504,7 +281,7 @@ StepRunner::Try StepRunner::TryStep(HANDLE job)
 HWND StepRunner::CurrentWindow(HANDLE job, Try &t)
 {
     if (windowTitle_.empty()) {
-        if (HWND main = MainWindow(job))
+        if (HWND main = MainWindow(job, kStepAnswerMs))
             return main;
         t.waiting = L"the program shows no main window";
     } else {
@@ -546,7 +323,7 @@ StepRunner::Try StepRunner::TryClick(HANDLE job)
         return t;
     }
     const std::wstring &name = step_.args[0];
-    const Control *control = Pick(controls, name, IsClickable);
+    const Control *control = FindControl(controls, name, IsClickable);
     if (!control) {
         t.waiting = L"no such control in " + Quoted(Title(window));
         t.has = Buttons(controls);
@@ -665,8 +442,8 @@ StepRunner::Try StepRunner::TryAnswer(HANDLE job)
         if (!IsMessageBox(window, text, kStepAnswerMs) ||
             !ReadControls(window, controls, kStepAnswerMs))
             continue;
-        const Control *button = Pick(controls, name, IsPushButton);
-        int id = StandardId(name);
+        const Control *button = FindControl(controls, name, IsPushButton);
+        int id = StandardButtonId(name);
         for (size_t i = 0; !button && id && i < controls.size(); i++)
             if (IsPushButton(controls[i]) && controls[i].id == id)
                 button = &controls[i];

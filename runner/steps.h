@@ -8,7 +8,7 @@
 //   wait TEXT         until TEXT shows in a window of the program or a console line
 //   close             posts SC_CLOSE to the window, as its close box does
 // Words are quoted as a POSIX shell quotes them. A step waits for what it needs up to its time
-// (within=SECONDS before the verb, else --step-timeout), trying again every few milliseconds:
+// (within=SECONDS before the verb, else --step-timeout), looking again every 50 ms or so:
 // each try sends only messages with short timeouts, so the run's loop never waits long on a
 // program that is busy or hung.
 #ifndef MIRDU_RUNNER_STEPS_H
@@ -18,28 +18,10 @@
 
 #include <deque>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "runner/report.h"
-
-struct Step {
-    enum Verb { kWindow, kClick, kFill, kOpen, kAnswer, kWait, kClose } verb = kClose;
-    std::vector<std::wstring> args;
-    double seconds = 0; // within=SECONDS; 0: the runner's default
-    std::wstring text;  // as messages show it: click "Erase chip"
-};
-
-// Splits a line into words as a POSIX shell does: blanks part words; '...' keeps everything;
-// "..." keeps everything but \" \\ \$ \` (escapes); a backslash outside quotes keeps the next
-// character. Empty with why when a quote is left open or the line ends in a backslash.
-std::vector<std::wstring> SplitWords(const std::wstring &line, std::wstring &why);
-// Empty when the line is a step (then in step), else why it is none.
-std::wstring ParseStep(const std::wstring &line, Step &step);
-// The lines of a --steps file that hold steps, with their line numbers: blank lines and lines
-// that start with # are left out. UTF-8, else the ANSI code page.
-Failure ReadStepsFile(const std::wstring &path,
-                      std::vector<std::pair<unsigned, std::wstring>> &steps);
+#include "runner/stepparse.h"
 
 // What one finished step did, for the trace and the log.
 struct StepResult {
