@@ -112,8 +112,9 @@ std::wstring ParseStep(const std::wstring &line, Step &step)
     if (given != wanted)
         return std::wstring(verb->name) + L" wants " + (wanted ? verb->usage : L"nothing") +
                L" after it, not " + std::to_wstring(given) + (given == 1 ? L" word" : L" words") +
-               (given > wanted ? L": quote a text that has blanks, as in click \"Erase chip\""
-                               : L"");
+               (given > wanted && wanted ? L": quote a text that has blanks, as in "
+                                           L"click \"Erase chip\""
+                                         : L"");
     std::wstring what = verb->usage;
     int id;
     if (!step.args.empty() && step.args[0].empty())
