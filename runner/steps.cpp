@@ -374,51 +374,62 @@ StepRunner::Try StepRunner::TryFill(HANDLE job)
     return t;
 }
 
+// An open step's first phase: the dialog found and the name entered.
+StepRunner::Try StepRunner::EnterName(HANDLE job, const std::wstring &path)
+{
+    Try t;
+    HWND dialog = NULL, box = NULL;
+    for (HWND window : ShownWindows(job))
+        if (IsDialog(window) && (box = FileNameBox(window))) {
+            dialog = window;
+            break;
+        }
+    if (!dialog) {
+        t.waiting = L"no Open or Save dialog of the program";
+        t.has = Shows(job);
+    } else if (!IsWindowEnabled(dialog) || !IsWindowEnabled(box)) {
+        t.waiting = L"the dialog " + Quoted(Title(dialog)) + L" is still disabled";
+        t.has = Owned(job, dialog);
+    } else if (!SetControlText(box, path, kStepAnswerMs)) {
+        t.waiting = L"the dialog " + Quoted(Title(dialog)) + L" does not answer";
+    } else {
+        Acted(box, path);
+        target_ = dialog;
+        phase_ = 1;
+    }
+    return t;
+}
+
 StepRunner::Try StepRunner::TryOpen(HANDLE job)
 {
     Try t;
-    std::wstring path = ProgramPath(step_.args[0]);
-    if (phase_ == 0) {
-        HWND dialog = NULL, box = NULL;
-        for (HWND window : ShownWindows(job))
-            if (IsDialog(window) && (box = FileNameBox(window))) {
-                dialog = window;
-                break;
-            }
-        if (!dialog) {
-            t.waiting = L"no Open or Save dialog of the program";
-            t.has = Shows(job);
+    std::wstring path = ProgramPath(step_.args[0]), now;
+    if (phase_ == 0)
+        return EnterName(job, path);
+    if (phase_ == 1) {
+        // Confirmed on a later try, once the box has kept the name: a dialog that was still
+        // setting itself up may have put its own there meanwhile.
+        HWND box = IsWindow(target_) ? FileNameBox(target_) : NULL;
+        if (!box || !ControlText(box, now, kStepAnswerMs) || now != path) {
+            t.waiting = L"the dialog " + Quoted(Title(target_)) + L" does not keep the name";
+            phase_ = 0;
             return t;
         }
-        std::wstring now;
-        if (!IsWindowEnabled(dialog) || !IsWindowEnabled(box)) {
-            t.waiting = L"the dialog " + Quoted(Title(dialog)) + L" is still disabled";
-            t.has = Owned(job, dialog);
-            return t;
-        }
-        if (!SetControlText(box, path, kStepAnswerMs) ||
-            !ControlText(box, now, kStepAnswerMs) || now != path) {
-            t.waiting = L"the dialog " + Quoted(Title(dialog)) + L" does not take the name";
-            return t;
-        }
-        Acted(box, path);
         // As its OK button tells it; posted, as a click is.
-        PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
-                     (LPARAM)GetDlgItem(dialog, IDOK));
-        target_ = dialog;
-        phase_ = 1;
+        PostMessageW(target_, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
+                     (LPARAM)GetDlgItem(target_, IDOK));
+        phase_ = 2;
         return t;
     }
     if (!IsWindow(target_) || !IsWindowVisible(target_)) {
         t.done = true;
         return t;
     }
-    std::wstring said;
     for (HWND window : ShownWindows(job))
-        if (GetWindow(window, GW_OWNER) == target_ && IsMessageBox(window, said, kStepAnswerMs)) {
+        if (GetWindow(window, GW_OWNER) == target_ && IsMessageBox(window, now, kStepAnswerMs)) {
             t.failed = true;
             t.waiting = L"the dialog " + Quoted(Title(target_)) + L" did not take " +
-                        Quoted(path) + L": " + Quoted(said);
+                        Quoted(path) + L": " + Quoted(now);
             return t;
         }
     t.waiting = L"the dialog " + Quoted(Title(target_)) + L" is still open after " +

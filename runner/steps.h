@@ -71,6 +71,7 @@ private:
     Try TryClick(HANDLE job);
     Try TryFill(HANDLE job);
     Try TryOpen(HANDLE job);
+    Try EnterName(HANDLE job, const std::wstring &path);
     Try TryAnswer(HANDLE job);
     Try TryWait(HANDLE job);
     Try TryClose(HANDLE job);
@@ -84,7 +85,7 @@ private:
     unsigned number_ = 0; // of the current step, from 1
     bool active_ = false;
     Step step_;
-    int phase_ = 0;       // of the current step: 0 until it acted, then what it watches
+    int phase_ = 0;       // of the current step: 0 until it acted, then what it checks
     HWND target_ = NULL;
     ULONGLONG started_ = 0, tried_ = 0, next_ = 0; // tick counts
     StepResult result_;

@@ -156,8 +156,8 @@ class StepsCases:
                         'answered [OK]\n')
                 log = read(self.log)
                 self.assertEqual((log.count(note), log.replace(note, "")), (1, read(self.stdout)))
-        self.start("steps-failing", ["--step-timeout", "2", "--do", "window Device", "--do",
-                                     'click "Erase chip"'], tool, client=GUI_CLIENT)
+        self.start("steps-failing", ["--step-timeout", "2", "--do", "within=60 window Device",
+                                     "--do", 'click "Erase chip"'], tool, client=GUI_CLIENT)
         code, errors = self.finish()
         self.assertEqual(code, 123, errors)
         self.assertIn('mirdu-run: step 2 (click "Erase chip"): no such control in "Device '
