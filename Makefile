@@ -40,7 +40,8 @@ soak: build
 dist: build
 	@tools/dist
 
-# The 32-bit demo client against the 32-bit DLL, in this terminal.
+# The 32-bit demo client against the 32-bit DLL, in this terminal (the x86_64 build where
+# 32-bit programs cannot run under Wine, with the reason).
 demo: build
 	@tools/demo
 

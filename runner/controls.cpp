@@ -1,8 +1,8 @@
 #include "runner/controls.h"
 
 #include <algorithm>
-#include <cstddef>
-#include <cwchar>
+
+#include "runner/job.h"
 
 namespace {
 
@@ -12,13 +12,6 @@ std::wstring Cut(std::wstring text)
         text.resize(kLongestText);
         text += L"...";
     }
-    return text;
-}
-
-std::wstring Lower(std::wstring text)
-{
-    if (!text.empty())
-        CharLowerBuffW(&text[0], (DWORD)text.size());
     return text;
 }
 
@@ -100,25 +93,6 @@ bool Named(const Control &control, const std::wstring &name)
 
 } // namespace
 
-std::vector<DWORD> JobProcesses(HANDLE job)
-{
-    const size_t header = offsetof(JOBOBJECT_BASIC_PROCESS_ID_LIST, ProcessIdList);
-    std::vector<ULONG_PTR> buffer;
-    DWORD room = 32;
-    for (;;) {
-        buffer.assign(header / sizeof(ULONG_PTR) + room, 0);
-        auto list = (JOBOBJECT_BASIC_PROCESS_ID_LIST *)buffer.data();
-        BOOL listed = QueryInformationJobObject(job, JobObjectBasicProcessIdList, list,
-                                                (DWORD)(buffer.size() * sizeof(ULONG_PTR)), NULL);
-        if (!listed && GetLastError() != ERROR_MORE_DATA)
-            return {};
-        if (listed && list->NumberOfProcessIdsInList >= list->NumberOfAssignedProcesses)
-            return std::vector<DWORD>(list->ProcessIdList,
-                                      list->ProcessIdList + list->NumberOfProcessIdsInList);
-        room = std::max(2 * room, list->NumberOfAssignedProcesses);
-    }
-}
-
 std::vector<HWND> ShownWindows(HANDLE job)
 {
     WindowSearch search{JobProcesses(job), {}};
@@ -180,8 +154,8 @@ Control::Kind KindOf(HWND control, LONG style)
 {
     wchar_t real[64] = L"";
     RealGetWindowClassW(control, real, 64);
-    std::wstring name = Lower(ClassOf(control)) + L" " + Lower(real);
-    if (name.find(L"button") != std::wstring::npos) {
+    std::wstring name = ClassOf(control) + L" " + real;
+    if (HasText(name, L"button")) {
         switch (style & BS_TYPEMASK) {
         case BS_CHECKBOX: case BS_AUTOCHECKBOX: case BS_3STATE: case BS_AUTO3STATE:
             return Control::kCheckBox;
@@ -193,11 +167,11 @@ Control::Kind KindOf(HWND control, LONG style)
             return Control::kPushButton;
         }
     }
-    if (name.find(L"combobox") != std::wstring::npos)
+    if (HasText(name, L"combobox"))
         return Control::kComboBox;
-    if (name.find(L"edit") != std::wstring::npos)
+    if (HasText(name, L"edit"))
         return Control::kEdit;
-    if (name.find(L"static") != std::wstring::npos)
+    if (HasText(name, L"static"))
         return Control::kStatic;
     return Control::kOther;
 }
@@ -208,15 +182,6 @@ bool ReadControls(HWND window, std::vector<Control> &controls, UINT ms)
     ControlSearch search{&controls, ms, true};
     EnumChildWindows(window, OnControl, (LPARAM)&search);
     return search.answering;
-}
-
-bool ParseControlId(const std::wstring &name, int &id)
-{
-    if (name.size() < 2 || name[0] != L'#')
-        return false;
-    wchar_t *end = nullptr;
-    id = (int)std::wcstol(name.c_str() + 1, &end, 0);
-    return *end == 0;
 }
 
 bool IsClickable(const Control &control)
@@ -333,50 +298,4 @@ bool SetControlText(HWND control, const std::wstring &text, UINT ms)
     WPARAM changed = MAKEWPARAM(GetDlgCtrlID(control), EN_CHANGE);
     return SendMessageTimeoutW(GetParent(control), WM_COMMAND, changed, (LPARAM)control,
                                SMTO_ABORTIFHUNG, ms, &result) != 0;
-}
-
-std::wstring WithoutMnemonics(const std::wstring &text)
-{
-    std::wstring shown;
-    for (size_t i = 0; i < text.size(); i++) {
-        if (text[i] == L'&' && ++i == text.size())
-            break;
-        shown += text[i];
-    }
-    return shown;
-}
-
-std::wstring Escaped(const std::wstring &text)
-{
-    static const wchar_t hex[] = L"0123456789abcdef";
-    std::wstring out;
-    for (size_t i = 0; i < text.size(); i++) {
-        wchar_t c = text[i];
-        if (c == L'\r' && i + 1 < text.size() && text[i + 1] == L'\n')
-            continue;
-        if (c == L'"' || c == L'\\') {
-            out += L'\\';
-            out += c;
-        } else if (c == L'\n') {
-            out += L"\\n";
-        } else if (c == L'\r') {
-            out += L"\\r";
-        } else if (c == L'\t') {
-            out += L"\\t";
-        } else if (c < 0x20 || (c >= 0x7f && c < 0xa0) || c == 0x2028 || c == 0x2029) {
-            out += L"\\u";
-            for (int shift = 12; shift >= 0; shift -= 4)
-                out += hex[(c >> shift) & 15];
-        } else {
-            out += c;
-        }
-    }
-    return out;
-}
-
-bool SameText(const std::wstring &a, const std::wstring &b) { return Lower(a) == Lower(b); }
-
-bool HasText(const std::wstring &text, const std::wstring &part)
-{
-    return Lower(text).find(Lower(part)) != std::wstring::npos;
 }

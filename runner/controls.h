@@ -8,12 +8,13 @@
 #include <string>
 #include <vector>
 
+#include "runner/names.h"
+
 // How long a control may take to answer when the run only describes it.
 const UINT kAnswerMs = 500;
 // A log control can hold pages; a text is read up to this much, and cut with "..." after.
 const size_t kLongestText = 1024;
 
-std::vector<DWORD> JobProcesses(HANDLE job);
 // The visible top-level windows of the job's processes, topmost first, as EnumWindows goes.
 std::vector<HWND> ShownWindows(HANDLE job);
 
@@ -55,8 +56,6 @@ struct Control {
 bool ReadControls(HWND window, std::vector<Control> &controls, UINT ms = kAnswerMs);
 Control::Kind KindOf(HWND control, LONG style);
 
-// "#ID": a control's id, decimal or 0x hex.
-bool ParseControlId(const std::wstring &name, int &id);
 bool IsClickable(const Control &control); // a push button, check box or radio button
 bool IsPushButton(const Control &control);
 // The control that name names among those that pass: its text with or without its & marks,
@@ -87,11 +86,5 @@ HWND FileNameBox(HWND dialog);
 // program does not answer within ms.
 bool SetControlText(HWND control, const std::wstring &text, UINT ms);
 
-// As a button shows it: "&&" is an ampersand, a lone "&" underlines the next letter.
-std::wstring WithoutMnemonics(const std::wstring &text);
-// C's escapes for what would end the quotes or the line; CR LF becomes one \n.
-std::wstring Escaped(const std::wstring &text);
-bool SameText(const std::wstring &a, const std::wstring &b);     // regardless of case
-bool HasText(const std::wstring &text, const std::wstring &part); // regardless of case
 
 #endif

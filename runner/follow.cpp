@@ -1,12 +1,11 @@
 #include "runner/follow.h"
 
-#include "runner/screen.h"
-
 namespace {
 
 // From the helper, one a line: a letter, its text, a line feed. Console rows hold no line feed.
 enum Record : char {
-    kAttached = 'A', // the program has a console of its own, and the helper is in it
+    kReady = 'R',    // the helper watches the program
+    kAttached = 'A', // it is in a console of the program's
     kLine = 'L',
     kTail = 'T', // the last line, not ended yet
     kError = 'E',
@@ -15,7 +14,9 @@ enum Record : char {
 // To the helper: a letter, and for kType the character to type.
 enum Command : char { kType = 'T', kFinish = 'F' };
 
-const DWORD kIdleMs = 5, kAttachMs = 10, kFinishMs = 10000;
+// Between polls: while the program has no console, the helper looks often, for the moment
+// between a console's making and the program's end may be short.
+const DWORD kIdleMs = 5, kAttachMs = 1, kReplyMs = 10000;
 
 bool Ended(HANDLE process) { return WaitForSingleObject(process, 0) != WAIT_TIMEOUT; }
 
@@ -43,7 +44,7 @@ bool WriteAll(HANDLE pipe, const std::string &bytes)
            written == bytes.size();
 }
 
-// The helper's pipes to mirdu-run: its standard handles as they were before any attaching.
+// The helper's pipes to mirdu-run: its standard handles.
 class Channel {
 public:
     Channel() : commands_(GetStdHandle(STD_INPUT_HANDLE)), records_(GetStdHandle(STD_OUTPUT_HANDLE))
@@ -86,79 +87,8 @@ private:
     std::string pending_;
 };
 
-struct Follower {
-    DWORD pid;
-    HANDLE process;
-    bool interactive;
-    Channel channel;
-    std::string keys; // to type once the program has a console
-    bool finish = false;
-
-    // Reads the console the helper is attached to until the program leaves it or the run
-    // ends; false when mirdu-run has gone.
-    bool FollowOne()
-    {
-        if (!channel.Send(kAttached))
-            return false;
-        HWND window = GetConsoleWindow();
-        if (window && !interactive)
-            ShowWindow(window, SW_HIDE);
-        UniqueHandle input(OpenConsole(L"CONIN$"));
-        ConsoleScreen screen;
-        Failure failure = screen.Open(ConsoleScreen::kOpenedColumns, ConsoleScreen::kOpenedRows);
-        if (!failure)
-            failure = screen.BeginAtTop();
-        bool readable = !failure, reported = false;
-        bool busy = false;
-        for (;;) {
-            // Once the program has left, the console holds all it will get: read to its end.
-            // While lines come it is still there: the reading goes first.
-            bool left = finish || (!busy && (Ended(process) || !InThisConsole(pid)));
-            std::vector<std::string> lines;
-            bool lastHasLineEnd = true;
-            if (readable) {
-                Failure read = left ? screen.Finish(lines, lastHasLineEnd) : screen.Read(lines);
-                failure = failure ? failure : read;
-            }
-            if (failure && !reported) {
-                reported = true;
-                if (!channel.Send(kError, Utf8(failure.message)))
-                    return false;
-            }
-            if (!channel.SendLines(lines, finish && !lastHasLineEnd))
-                return false;
-            if (left) {
-                screen.Restore();
-                return true;
-            }
-            for (char key : keys)
-                TypeKey(input.get(), key);
-            keys.clear();
-            if (!channel.Poll(keys, finish))
-                return false;
-            busy = !lines.empty();
-            if (!busy)
-                Sleep(kIdleMs);
-        }
-    }
-
-    int Run()
-    {
-        for (;;) {
-            if (!channel.Poll(keys, finish))
-                return 1;
-            if (finish)
-                return channel.Send(kDone) ? 0 : 1;
-            if (!Ended(process) && AttachConsole(pid)) {
-                if (!FollowOne())
-                    return 1;
-                FreeConsole();
-                continue;
-            }
-            Sleep(kAttachMs);
-        }
-    }
-};
+// Events of the program's console reach every process attached to it: they are the program's.
+BOOL WINAPI IgnoreConsoleEvent(DWORD) { return TRUE; }
 
 } // namespace
 
@@ -172,20 +102,132 @@ bool InThisConsole(DWORD pid)
     return count > ARRAYSIZE(pids); // too many to tell: taken as there
 }
 
+ConsoleFollower::ConsoleFollower(DWORD pid, HANDLE process, bool interactive)
+    : pid_(pid), process_(process), interactive_(interactive), reader_(buffer_)
+{
+    SetConsoleCtrlHandler(IgnoreConsoleEvent, TRUE);
+}
+
+ConsoleFollower::~ConsoleFollower()
+{
+    if (attached_)
+        LeaveConsole();
+}
+
+void ConsoleFollower::Keep(const ReadProblem &problem)
+{
+    if (problem && !failure_)
+        failure_ = Fail(kExitRunner, L"the program's console: " + Widen(problem.what));
+}
+
+bool ConsoleFollower::Attach()
+{
+    if (Ended(process_) || !JoinConsole(pid_))
+        return false;
+    bool wasFull = false;
+    if (!buffer_.Open(wasFull)) {
+        Keep({ReadProblem::kBroken, "opening its screen buffer failed"});
+        LeaveConsole();
+        return false;
+    }
+    attached_ = followed_ = true;
+    input_.reset(OpenConsole(L"CONIN$"));
+    // A console made with a window (a GUI program's) is hidden; one made without has none.
+    HWND window = GetConsoleWindow();
+    if (window && !interactive_)
+        ShowWindow(window, SW_HIDE);
+    Keep(reader_.Begin(wasFull));
+    return true;
+}
+
+// Reads the console to its end and leaves it: the program has left it, or ended.
+void ConsoleFollower::Leave(std::vector<std::string> &lines)
+{
+    Keep(reader_.Finish(lines, lastHasLineEnd_));
+    reader_.Restore();
+    input_.reset();
+    LeaveConsole();
+    attached_ = false;
+}
+
+Failure ConsoleFollower::Poll(std::vector<std::string> &lines)
+{
+    if (!attached_ && !Attach())
+        return failure_;
+    if (!InThisConsole(pid_)) {
+        Leave(lines);
+        return failure_;
+    }
+    Keep(reader_.Read(lines));
+    for (char key : keys_)
+        TypeKey(input_.get(), key);
+    keys_.clear();
+    return failure_;
+}
+
+Failure ConsoleFollower::Finish(std::vector<std::string> &lines, bool &lastHasLineEnd)
+{
+    if (attached_)
+        Leave(lines);
+    lastHasLineEnd = lastHasLineEnd_;
+    return failure_;
+}
+
+void ConsoleFollower::Type(char key)
+{
+    if (attached_)
+        TypeKey(input_.get(), key);
+    else
+        keys_ += key;
+}
+
 int FollowConsoles(DWORD pid, bool interactive)
 {
     UniqueHandle process(OpenProcess(SYNCHRONIZE, FALSE, pid));
     if (!process.valid())
         return kExitRunner;
-    // Ctrl+C in the program's console is for the program; mirdu-run has its own.
-    SetConsoleCtrlHandler(NULL, TRUE);
-    FreeConsole();
-    Follower follower{pid, process.get(), interactive, Channel(), "", false};
-    return follower.Run();
+    Channel channel;
+    ConsoleFollower follower(pid, process.get(), interactive);
+    if (!channel.Send(kReady))
+        return kExitRunner;
+    bool finish = false, announced = false, reported = false;
+    for (;;) {
+        std::string keys;
+        if (!channel.Poll(keys, finish))
+            return kExitRunner; // mirdu-run has gone
+        for (char key : keys)
+            follower.Type(key);
+        std::vector<std::string> lines;
+        bool lastHasLineEnd = true;
+        Failure failure = finish ? follower.Finish(lines, lastHasLineEnd) : follower.Poll(lines);
+        if (follower.followed() && !announced)
+            announced = channel.Send(kAttached);
+        if (failure && !reported)
+            reported = channel.Send(kError, Utf8(failure.message));
+        if (!channel.SendLines(lines, !lastHasLineEnd))
+            return kExitRunner;
+        if (finish)
+            return channel.Send(kDone) ? 0 : kExitRunner;
+        if (lines.empty())
+            Sleep(follower.attached() ? kIdleMs : kAttachMs);
+    }
 }
 
-Failure ConsoleFollower::Start(DWORD pid, bool interactive)
+ConsoleReader::~ConsoleReader()
 {
+    delete local_;
+    commands_.reset(); // the helper ends when its pipe breaks
+    if (helper_.process() && WaitForSingleObject(helper_.process(), 1000) == WAIT_TIMEOUT)
+        helper_.EndAll(kExitRunner);
+}
+
+Failure ConsoleReader::Start(HANDLE process, bool inHelper, bool interactive)
+{
+    DWORD pid = GetProcessId(process);
+    if (!inHelper) {
+        local_ = new ConsoleFollower(pid, process, interactive);
+        return {};
+    }
     SECURITY_ATTRIBUTES inherit = {sizeof inherit, NULL, TRUE};
     HANDLE commandsIn, commandsOut, recordsIn, recordsOut;
     if (!CreatePipe(&commandsIn, &commandsOut, &inherit, 0))
@@ -205,20 +247,31 @@ Failure ConsoleFollower::Start(DWORD pid, bool interactive)
     StandardHandles handles;
     handles.input = helperCommands.get();
     handles.output = helperRecords.get();
-    if (Failure failure = helper_.Start(ThisProgram(), args, handles, true))
+    if (Failure failure = helper_.Start(ThisProgram(), args, handles, DETACHED_PROCESS))
         return Fail(kExitRunner, L"cannot start the console reader: " + failure.message);
+    helper_.Resume();
+    // Ready: it watches the program before the program runs.
+    ULONGLONG deadline = GetTickCount64() + kReplyMs;
+    while (pending_.empty() || pending_[0] != kReady) {
+        bool open = TakeAvailable(records_.get(), pending_);
+        if (!pending_.empty() && pending_[0] == kReady)
+            break;
+        if (!open || Ended(helper_.process()) || GetTickCount64() > deadline)
+            return Fail(kExitRunner, L"the console reader did not start: " + HelperGone());
+        Sleep(1);
+    }
+    pending_.erase(0, pending_.find('\n') + 1);
     return {};
 }
 
-bool ConsoleFollower::Send(const std::string &command)
+bool ConsoleReader::Send(const std::string &command)
 {
     return commands_.valid() && WriteAll(commands_.get(), command);
 }
 
-bool ConsoleFollower::Receive(std::vector<std::string> &lines, bool &lastHasLineEnd,
-                              bool untilDone)
+bool ConsoleReader::Receive(std::vector<std::string> &lines, bool &lastHasLineEnd, bool untilDone)
 {
-    ULONGLONG deadline = GetTickCount64() + kFinishMs;
+    ULONGLONG deadline = GetTickCount64() + kReplyMs;
     for (;;) {
         bool open = TakeAvailable(records_.get(), pending_);
         size_t start = 0, end;
@@ -240,35 +293,49 @@ bool ConsoleFollower::Receive(std::vector<std::string> &lines, bool &lastHasLine
             return open || done_;
         if (GetTickCount64() >= deadline)
             return false;
-        Sleep(kIdleMs);
+        Sleep(1);
     }
 }
 
-Failure ConsoleFollower::Read(std::vector<std::string> &lines)
+Failure ConsoleReader::Read(std::vector<std::string> &lines)
 {
+    if (local_)
+        return local_->Poll(lines);
     bool lastHasLineEnd = true;
-    if (started() && !Receive(lines, lastHasLineEnd, false) && !failure_)
+    if (helper_.process() && !Receive(lines, lastHasLineEnd, false) && !failure_)
         failure_ = Fail(kExitRunner, L"the console reader stopped before the run's end");
     return failure_;
 }
 
-Failure ConsoleFollower::Finish(std::vector<std::string> &lines, bool &lastHasLineEnd)
+Failure ConsoleReader::Finish(std::vector<std::string> &lines, bool &lastHasLineEnd)
 {
     lastHasLineEnd = true;
-    if (!started() || done_)
+    if (local_)
+        return local_->Finish(lines, lastHasLineEnd);
+    if (!helper_.process() || done_)
         return failure_;
     if ((!Send(std::string(1, kFinish)) || !Receive(lines, lastHasLineEnd, true)) && !failure_)
         failure_ = Fail(kExitRunner, L"the console reader did not finish: lines may be missing "
                                      L"from the log");
-    Stop();
     return failure_;
 }
 
-void ConsoleFollower::Type(char key) { Send(std::string{kType, key}); }
-
-void ConsoleFollower::Stop()
+void ConsoleReader::Type(char key)
 {
-    commands_.reset(); // the helper ends when its pipe breaks
-    if (started() && WaitForSingleObject(helper_.process(), 1000) == WAIT_TIMEOUT)
-        helper_.EndAll(kExitRunner);
+    if (local_)
+        local_->Type(key);
+    else
+        Send(std::string{kType, key});
+}
+
+bool ConsoleReader::followed() const { return local_ ? local_->followed() : followed_; }
+
+std::wstring ConsoleReader::HelperGone()
+{
+    DWORD code = STILL_ACTIVE;
+    if (!helper_.process() || !GetExitCodeProcess(helper_.process(), &code) ||
+        code == STILL_ACTIVE)
+        return L"";
+    return L"mirdu-run.exe --follow-console " + std::to_wstring(GetProcessId(helper_.process())) +
+           L" ended with exit status " + std::to_wstring((int)code);
 }

@@ -1,8 +1,10 @@
 #include "runner/job.h"
 
+#include <algorithm>
 #include <atomic>
+#include <cstddef>
 
-#include "runner/screen.h"
+#include "runner/console.h"
 
 namespace {
 
@@ -64,6 +66,43 @@ void SetWatchedJob(HANDLE job)
 
 } // namespace
 
+std::vector<DWORD> JobProcesses(HANDLE job)
+{
+    const size_t header = offsetof(JOBOBJECT_BASIC_PROCESS_ID_LIST, ProcessIdList);
+    std::vector<ULONG_PTR> buffer;
+    DWORD room = 32;
+    for (;;) {
+        buffer.assign(header / sizeof(ULONG_PTR) + room, 0);
+        auto list = (JOBOBJECT_BASIC_PROCESS_ID_LIST *)buffer.data();
+        BOOL listed = QueryInformationJobObject(job, JobObjectBasicProcessIdList, list,
+                                                (DWORD)(buffer.size() * sizeof(ULONG_PTR)), NULL);
+        if (!listed && GetLastError() != ERROR_MORE_DATA)
+            return {};
+        if (listed && list->NumberOfProcessIdsInList >= list->NumberOfAssignedProcesses)
+            return std::vector<DWORD>(list->ProcessIdList,
+                                      list->ProcessIdList + list->NumberOfProcessIdsInList);
+        room = std::max(2 * room, list->NumberOfAssignedProcesses);
+    }
+}
+
+namespace {
+
+// A console's host, which the program started for a console of its own: it stays until the
+// console has been read to its end.
+bool IsConsoleHost(DWORD pid)
+{
+    UniqueHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
+    wchar_t path[MAX_PATH * 2];
+    DWORD size = ARRAYSIZE(path);
+    if (!process.valid() || !QueryFullProcessImageNameW(process.get(), 0, path, &size))
+        return false;
+    std::wstring name(path, size);
+    name = name.substr(name.find_last_of(L"\\/") + 1);
+    return lstrcmpiW(name.c_str(), L"conhost.exe") == 0;
+}
+
+} // namespace
+
 std::wstring CommandLine(const std::wstring &program, const std::vector<std::wstring> &args)
 {
     std::wstring commandLine = Quote(program);
@@ -79,7 +118,7 @@ std::wstring ThisProgram()
 }
 
 Failure ChildJob::Start(const std::wstring &program, const std::vector<std::wstring> &args,
-                        const StandardHandles &handles, bool detached)
+                        const StandardHandles &handles, DWORD consoleFlags)
 {
     job_.reset(CreateJobObjectW(NULL, NULL));
     JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
@@ -88,9 +127,9 @@ Failure ChildJob::Start(const std::wstring &program, const std::vector<std::wstr
                                                   &limits, sizeof limits))
         return Fail(kExitRunner, L"cannot make a job object: " + SystemMessage(GetLastError()));
     std::wstring commandLine = CommandLine(program, args);
-    // No standard handles given means none at all for a detached process, and each console
-    // that it opens then gets handles of its own: with standard handles given, a console
-    // opened after the first was freed would keep the first one's, which go nowhere.
+    // No standard handles given, a program gets its console's own, and each console that it
+    // opens later gets handles of its own: with standard handles given, a console opened after
+    // the first was freed would keep the first one's, which go nowhere.
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     bool inherit = handles.input || handles.output || handles.error;
@@ -98,9 +137,9 @@ Failure ChildJob::Start(const std::wstring &program, const std::vector<std::wstr
     startup.hStdInput = handles.input;
     startup.hStdOutput = handles.output;
     startup.hStdError = handles.error;
-    startup.dwXCountChars = ConsoleScreen::kOpenedColumns;
-    startup.dwYCountChars = ConsoleScreen::kOpenedRows;
-    DWORD flags = CREATE_SUSPENDED | (detached ? DETACHED_PROCESS : 0);
+    startup.dwXCountChars = kConsoleColumns;
+    startup.dwYCountChars = kConsoleRows;
+    DWORD flags = CREATE_SUSPENDED | consoleFlags;
     PROCESS_INFORMATION started = {};
     if (!CreateProcessW(program.c_str(), &commandLine[0], NULL, NULL, inherit, flags, NULL, NULL,
                         &startup, &started)) {
@@ -113,15 +152,21 @@ Failure ChildJob::Start(const std::wstring &program, const std::vector<std::wstr
         return Fail(status, L"cannot start " + program + L": " + SystemMessage(error));
     }
     process_.reset(started.hProcess);
-    UniqueHandle thread(started.hThread);
+    thread_.reset(started.hThread);
     if (!AssignProcessToJobObject(job_.get(), process_.get())) {
         DWORD error = GetLastError();
         TerminateProcess(process_.get(), kExitRunner);
         return Fail(kExitRunner, L"cannot put the program into a job object: " +
                                      SystemMessage(error));
     }
-    ResumeThread(thread.get());
     return {};
+}
+
+void ChildJob::Resume()
+{
+    if (thread_.valid())
+        ResumeThread(thread_.get());
+    thread_.reset();
 }
 
 DWORD ChildJob::ExitCode() const
@@ -133,7 +178,7 @@ DWORD ChildJob::ExitCode() const
 
 void ChildJob::EndOnConsoleClose() { SetWatchedJob(job_.get()); }
 
-void ChildJob::EndAll(UINT status)
+void ChildJob::EndAll(UINT status, DWORD waitMs)
 {
     if (!job_.valid())
         return;
@@ -142,7 +187,7 @@ void ChildJob::EndAll(UINT status)
         g_job = NULL;
     ReleaseSRWLockExclusive(&g_jobLock);
     TerminateJobObject(job_.get(), status);
-    for (int waited = 0; waited < 200; waited++) {
+    for (DWORD waited = 0; waited < waitMs; waited += 50) {
         JOBOBJECT_BASIC_ACCOUNTING_INFORMATION accounting = {};
         if (!QueryInformationJobObject(job_.get(), JobObjectBasicAccountingInformation,
                                        &accounting, sizeof accounting, NULL) ||
@@ -151,6 +196,19 @@ void ChildJob::EndAll(UINT status)
         Sleep(50);
     }
     job_.reset();
+}
+
+void ChildJob::EndPrograms(UINT status)
+{
+    if (!job_.valid())
+        return;
+    for (DWORD pid : JobProcesses(job_.get())) {
+        if (IsConsoleHost(pid))
+            continue;
+        UniqueHandle process(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid));
+        if (process.valid() && TerminateProcess(process.get(), status))
+            WaitForSingleObject(process.get(), 2000);
+    }
 }
 
 void WatchConsoleControl(HANDLE stopped)

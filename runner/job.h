@@ -21,24 +21,32 @@ public:
     ChildJob() = default;
     ChildJob(const ChildJob &) = delete;
     ChildJob &operator=(const ChildJob &) = delete;
-    ~ChildJob() { EndAll(kExitRunner); }
+    ~ChildJob() { EndAll(kExitRunner, 2000); }
 
-    // Starts the program in a new job that ends with this object. detached: with no console at
-    // all, as Windows starts a GUI program whatever its parent has (Wine would hand it this
-    // one's). A console that the program opens later gets a buffer as big as mirdu-run reads.
+    // Starts the program, suspended, in a new job that ends with this object. consoleFlags:
+    // CREATE_NO_WINDOW for a console of its own without a window, DETACHED_PROCESS for none at
+    // all. Every console it has gets a buffer as big as the reader wants from the start.
     Failure Start(const std::wstring &program, const std::vector<std::wstring> &args,
-                  const StandardHandles &handles, bool detached);
+                  const StandardHandles &handles, DWORD consoleFlags);
+    // Lets it run.
+    void Resume();
     HANDLE process() const { return process_.get(); }
     HANDLE job() const { return job_.get(); }
     DWORD ExitCode() const;
     // From here on a close event that the run does not answer in time ends the job.
     void EndOnConsoleClose();
-    // Ends every process of the job and waits (a while) until they are gone.
-    void EndAll(UINT status);
+    // Ends the processes of the job but the hosts of their consoles, which go with the job: a
+    // console is read to its end after the program has gone, and goes when its host does.
+    void EndPrograms(UINT status);
+    // Ends every process of the job and waits up to waitMs until they are gone.
+    void EndAll(UINT status, DWORD waitMs = 10000);
 
 private:
-    UniqueHandle job_, process_;
+    UniqueHandle job_, process_, thread_;
 };
+
+// The processes in a job, by id.
+std::vector<DWORD> JobProcesses(HANDLE job);
 
 // The path of mirdu-run.exe, which starts itself as a helper.
 std::wstring ThisProgram();

@@ -1,6 +1,7 @@
-// Keys that come on standard input when that is no console: from the Linux runner's terminal
-// with --interactive, or from a pipe. A thread reads them, so that the run never waits on it;
-// it may be blocked in a read until the process ends, so one object serves the process.
+// Keys that come on standard input: from the Linux runner's terminal with --interactive, from a
+// pipe, or typed in mirdu-run's own console with --interactive, for the program's console is
+// another. A thread reads them, so that the run never waits on it; it may be blocked in a read
+// until the process ends, so one object serves the process.
 #ifndef MIRDU_RUNNER_KEYBOARD_H
 #define MIRDU_RUNNER_KEYBOARD_H
 
@@ -14,9 +15,8 @@ class KeysFromInput {
 public:
     static KeysFromInput &OfProcess();
 
-    // False when standard input is a console or there is none: the keyboard then is the
-    // console's own.
-    bool Start();
+    // False when there is no standard input, or it is a console and fromConsole is false.
+    bool Start(bool fromConsole);
     // Set when keys came or the input ended.
     HANDLE arrived() const { return arrived_.get(); }
     // The keys that came since the last call.
@@ -25,6 +25,8 @@ public:
 
 private:
     static DWORD WINAPI Read(void *self);
+    static DWORD WINAPI ReadConsoleKeys(void *self);
+    void Add(const char *keys, size_t count, bool more);
 
     KeysFromInput() = default;
 

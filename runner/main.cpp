@@ -11,11 +11,7 @@
 
 int wmain(int argc, wchar_t **argv)
 {
-    // mirdu-run.exe as its own helpers: --follow-console PID [--interactive] (see follow.h), and
-    // --hold-console, which keeps the windowless console that it was started with until
-    // mirdu-run has joined it and ends it (see run.cpp); a while at most.
-    if (argc == 2 && std::wcscmp(argv[1], L"--hold-console") == 0)
-        return Sleep(kHoldConsoleMs), 0;
+    // mirdu-run.exe as its own helper: --follow-console PID [--interactive] (see follow.h).
     if (argc >= 3 && std::wcscmp(argv[1], L"--follow-console") == 0)
         return FollowConsoles(std::wcstoul(argv[2], nullptr, 10),
                               argc > 3 && std::wcscmp(argv[3], L"--interactive") == 0);

@@ -12,7 +12,7 @@
 #include "runner/pefile.h"
 #include "runner/placement.h"
 #include "runner/report.h"
-#include "runner/screen.h"
+#include "runner/console.h"
 #include "runner/session.h"
 #include "runner/trace.h"
 
@@ -85,69 +85,6 @@ Failure ChooseDll(const std::wstring &given, const std::wstring &program, int bi
 
 bool HasConsole() { return UniqueHandle(OpenConsole(L"CONOUT$")).valid(); }
 
-// A hidden console for a run started without one (by a service, a CI agent or the Linux
-// runner). AllocConsole's console has a window, shown or not, and under Wine making that window
-// costs more than the rest of a short run. A helper started with CREATE_NO_WINDOW gets a console
-// that has none: it is started early, so that it comes up while the run gets ready, and joined
-// just before the program starts; the helper then goes. The standard handles that were given
-// stay as they were. Wine attaches a program started with no terminal to a console that does
-// not work, which has to be left first.
-class WindowlessConsole {
-public:
-    ~WindowlessConsole()
-    {
-        if (holder_.valid())
-            TerminateProcess(holder_.get(), 0);
-    }
-
-    void Start()
-    {
-        // Not in a job: the console's host is started in the helper's name and would go with it.
-        std::wstring commandLine = CommandLine(ThisProgram(), {L"--hold-console"});
-        STARTUPINFOW startup = {};
-        startup.cb = sizeof startup;
-        PROCESS_INFORMATION started = {};
-        if (!CreateProcessW(NULL, &commandLine[0], NULL, NULL, FALSE, CREATE_NO_WINDOW, NULL,
-                            NULL, &startup, &started)) {
-            error_ = GetLastError();
-            return;
-        }
-        holder_.reset(started.hProcess);
-        CloseHandle(started.hThread);
-        pid_ = started.dwProcessId;
-    }
-
-    Failure Join()
-    {
-        const DWORD which[] = {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE};
-        HANDLE saved[3];
-        for (int i = 0; i < 3; i++)
-            saved[i] = GetStdHandle(which[i]);
-        FreeConsole();
-        ULONGLONG deadline = GetTickCount64() + kHoldConsoleMs;
-        bool joined = false;
-        while (holder_.valid() && !(joined = AttachConsole(pid_))) {
-            error_ = GetLastError();
-            if (WaitForSingleObject(holder_.get(), 1) != WAIT_TIMEOUT ||
-                GetTickCount64() > deadline)
-                break;
-        }
-        if (holder_.valid())
-            TerminateProcess(holder_.get(), 0);
-        holder_.reset();
-        for (int i = 0; i < 3; i++)
-            if (saved[i] != NULL && saved[i] != INVALID_HANDLE_VALUE)
-                SetStdHandle(which[i], saved[i]);
-        if (!joined)
-            return Fail(kExitRunner, L"cannot make a console: " + SystemMessage(error_));
-        return {};
-    }
-
-private:
-    UniqueHandle holder_;
-    DWORD pid_ = 0, error_ = 0;
-};
-
 std::wstring Summary(unsigned long long calls, const Captures &written, const Ending &ending,
                      const std::wstring &log)
 {
@@ -163,44 +100,39 @@ std::wstring Summary(unsigned long long calls, const Captures &written, const En
 struct Prepared {
     std::wstring program, dll;
     int bits = 0;
-    bool gui = false;         // Windows starts it with no console: the library opens one
-    bool joinConsole = false; // in a windowless console of mirdu-run's own
+    bool gui = false;    // Windows starts it with no console: the library opens one
+    bool inHelper = false; // the consoles are read by a helper: mirdu-run's own is the user's
 };
 
-// A console program runs in mirdu-run's console, or in a hidden one of its own when mirdu-run
-// was started with none: that one is on its way when this returns.
-Failure CheckBeforeRun(const Options &options, Prepared &prepared, WindowlessConsole &windowless)
+Failure CheckBeforeRun(const Options &options, Prepared &prepared)
 {
     if (Failure failure = FindProgram(options.program, prepared.program, prepared.bits,
                                       prepared.gui))
         return failure;
-    if (!prepared.gui && !HasConsole()) {
-        HANDLE keys = GetStdHandle(STD_INPUT_HANDLE);
-        if (options.interactive && (keys == NULL || keys == INVALID_HANDLE_VALUE))
-            return Fail(kExitBadOptions, L"--interactive needs a console or standard input to "
-                                         L"type in");
-        windowless.Start();
-        prepared.joinConsole = true;
-    }
+    prepared.inHelper = !options.host && HasConsole();
+    HANDLE keys = GetStdHandle(STD_INPUT_HANDLE);
+    if (options.interactive && !prepared.inHelper && (keys == NULL || keys == INVALID_HANDLE_VALUE))
+        return Fail(kExitBadOptions, L"--interactive needs a console or standard input to "
+                                     L"type in");
     if (Failure failure = ChooseDll(options.dll, prepared.program, prepared.bits, prepared.dll))
         return failure;
     return CheckSearchOrder(prepared.program, prepared.bits, prepared.dll, options.name);
 }
 
-// A console program runs in mirdu-run's console, with that console as its standard handles.
-Failure ShareConsole(const Prepared &prepared, WindowlessConsole &windowless,
-                     ConsoleScreen &screen, UniqueHandle &input, UniqueHandle &output)
+// The program's own windows and consoles are the only ones: a console program gets a console
+// without a window, a GUI program none (the library opens one), and neither gets standard
+// handles. Its error mode, inherited, keeps a crash from waiting on a dialog: the crash ends
+// the process with the exception's code, as the system's error reporting would after a click.
+Failure StartProgram(const Options &options, const Prepared &prepared, ChildJob &job,
+                     ConsoleReader &reader)
 {
-    if (prepared.joinConsole)
-        if (Failure failure = windowless.Join())
-            return failure;
-    if (Failure failure = screen.Open())
+    SetErrorMode(GetErrorMode() | SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
+    if (Failure failure = job.Start(prepared.program, options.args, StandardHandles(),
+                                    prepared.gui ? DETACHED_PROCESS : CREATE_NO_WINDOW))
         return failure;
-    input.reset(OpenConsole(L"CONIN$", true));
-    output.reset(OpenConsole(L"CONOUT$", true));
-    if (!input.valid() || !output.valid())
-        return Fail(kExitRunner, L"cannot open the console for the program: " +
-                                     SystemMessage(GetLastError()));
+    if (Failure failure = reader.Start(job.process(), prepared.inHelper, options.interactive))
+        return failure;
+    job.Resume();
     return {};
 }
 
@@ -209,21 +141,15 @@ Failure ShareConsole(const Prepared &prepared, WindowlessConsole &windowless,
 int Run(const Options &options)
 {
     Prepared prepared;
-    WindowlessConsole windowless;
-    if (Failure failure = CheckBeforeRun(options, prepared, windowless))
+    if (Failure failure = CheckBeforeRun(options, prepared))
         return Say(failure.message), failure.status;
-    HANDLE standardOutput = GetStdHandle(STD_OUTPUT_HANDLE);
-    bool echo = standardOutput != NULL && GetFileType(standardOutput) != FILE_TYPE_UNKNOWN &&
-                !IsConsole(standardOutput);
 
-    ConsoleScreen screen;
-    ConsoleFollower follower;
+    ConsoleReader reader;
     LineSinks sinks;
     Trace trace;
     DriveMapping drive;
     DllPlacement placement;
     ChildJob job;
-    UniqueHandle input, output;
     std::wstring captures = options.captures.empty() ? L"F:\\" : FullPath(options.captures);
     Failure failure;
     if (!options.log.empty())
@@ -235,41 +161,37 @@ int Run(const Options &options)
     Captures before = ListCaptures(captures);
     if (!failure)
         failure = placement.Place(prepared.dll, options.name);
-    if (!failure && !prepared.gui)
-        failure = ShareConsole(prepared, windowless, screen, input, output);
-    UniqueHandle stopped(CreateEventW(NULL, TRUE, FALSE, NULL));
-    WatchConsoleControl(stopped.get());
+    // Ctrl+C and the close of mirdu-run's console stop the run, when that console is the
+    // user's; otherwise events of the program's consoles reach mirdu-run, and are theirs.
+    UniqueHandle stopped(prepared.inHelper ? CreateEventW(NULL, TRUE, FALSE, NULL) : NULL);
+    if (prepared.inHelper)
+        WatchConsoleControl(stopped.get());
     KeysFromInput &keys = KeysFromInput::OfProcess();
-    bool keysOnInput = (options.interactive || options.host) && keys.Start();
-    if (!failure && !prepared.gui)
-        failure = screen.Begin();
-    StandardHandles handles;
-    if (!prepared.gui) {
-        handles.input = input.get();
-        handles.output = handles.error = output.get();
-    }
+    bool keysOnInput = (options.interactive || options.host) && keys.Start(options.interactive);
     trace.Start();
     if (!failure)
-        failure = job.Start(prepared.program, options.args, handles, prepared.gui);
-    if (!failure && prepared.gui)
-        failure = follower.Start(GetProcessId(job.process()), options.interactive);
+        failure = StartProgram(options, prepared, job, reader);
     if (failure)
         return Say(failure.message), failure.status;
-    job.EndOnConsoleClose();
+    if (prepared.inHelper)
+        job.EndOnConsoleClose();
 
-    sinks.EchoToStandardOutput(echo);
+    sinks.EchoToStandardOutput(true);
     StepRunner steps(options.stepTimeout);
     for (const std::wstring &step : options.steps)
         steps.Add(step);
-    Session session({options, prepared.gui ? nullptr : &screen, input.get(), follower, sinks,
-                     trace, job, stopped.get(), keysOnInput ? &keys : nullptr, steps});
+    Session session({options, reader, sinks, trace, job, stopped.get(),
+                     keysOnInput ? &keys : nullptr, steps});
     Ending ending = session.Watch();
     placement.Remove();
     drive.Unmap();
-    screen.Restore();
-    if (prepared.gui && !follower.followed())
-        Say(prepared.program + L" opened no console: it did not load the DLL, and nothing was "
-                               L"logged");
+    if (!reader.followed())
+        Say(prepared.program + (ending.crashed ? L" " + ending.words + L" before its console "
+                                                 L"could be read: its lines, if any, are missing"
+                                : prepared.gui ? L" opened no console: it did not load the DLL, "
+                                                 L"and nothing was logged"
+                                               : L" ended before its console could be read: its "
+                                                 L"lines, if any, are missing"));
     if (session.pictureTaken())
         Say(L"screenshot " + FullPath(options.screenshot) + L" written");
     else if (!options.screenshot.empty())
@@ -280,7 +202,7 @@ int Run(const Options &options)
     Captures written = WrittenSince(before, ListCaptures(captures));
     const std::wstring programEnding = ending.words;
     auto runnerFailed = [&](const Failure &failure) {
-        Say(failure.message + L"; the program's " + programEnding);
+        Say(failure.message + (programEnding.empty() ? L"" : L"; the program's " + programEnding));
         ending = {kExitRunner, L"exit status 125"};
     };
     if (session.failure())

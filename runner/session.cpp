@@ -4,19 +4,13 @@
 
 #include "runner/windows.h"
 
-// Lines of one read, from one console or both.
-struct Session::Batch {
-    std::vector<std::string> lines;
-    bool lastHasLineEnd = true;
+namespace {
 
-    void Add(const std::vector<std::string> &more, bool moreHasLineEnd)
-    {
-        if (more.empty())
-            return;
-        lines.insert(lines.end(), more.begin(), more.end());
-        lastHasLineEnd = moreHasLineEnd;
-    }
-};
+// How often the consoles are read when nothing came: at once while the program has no
+// console yet, since the reader should be in the console it makes before it can end.
+const DWORD kIdleMs = 5, kUnreadMs = 1;
+
+} // namespace
 
 void Session::Keep(const Failure &failure)
 {
@@ -24,64 +18,35 @@ void Session::Keep(const Failure &failure)
         failure_ = failure;
 }
 
-void Session::FromScreen(bool atEnd, Batch &batch)
-{
-    std::vector<std::string> lines;
-    bool lastHasLineEnd = true;
-    if (p_.screen)
-        Keep(atEnd ? p_.screen->Finish(lines, lastHasLineEnd) : p_.screen->Read(lines));
-    batch.Add(lines, lastHasLineEnd);
-}
-
-void Session::FromFollower(bool atEnd, Batch &batch)
-{
-    std::vector<std::string> lines;
-    bool lastHasLineEnd = true;
-    Keep(atEnd ? p_.follower.Finish(lines, lastHasLineEnd) : p_.follower.Read(lines));
-    batch.Add(lines, lastHasLineEnd);
-}
-
 // Takes the lines to the sinks and the trace and, while the run goes on, answers each closing
 // prompt once.
-bool Session::Deliver(const Batch &batch, bool answer)
+bool Session::Deliver(const std::vector<std::string> &lines, bool lastHasLineEnd, bool answer)
 {
-    p_.sinks.Write(batch.lines, batch.lastHasLineEnd);
+    p_.sinks.Write(lines, lastHasLineEnd);
     std::vector<LogLine> parsed;
     unsigned long long prompts = prompts_;
-    for (const std::string &line : batch.lines) {
+    for (const std::string &line : lines) {
         parsed.push_back(reader_.Next(line));
         calls_ += parsed.back().kind == LogLine::kCall;
         prompts_ += parsed.back().kind == LogLine::kPrompt;
     }
-    p_.trace.Lines(batch.lines, parsed);
-    stepLines_.insert(stepLines_.end(), batch.lines.begin(), batch.lines.end());
+    p_.trace.Lines(lines, parsed);
+    stepLines_.insert(stepLines_.end(), lines.begin(), lines.end());
     if (answer && prompts_ > prompts)
         TakePicture();
     for (; answer && !p_.options.interactive && prompts_ > keysSent_; keysSent_++) {
-        Type('\r');
+        p_.reader.Type('\r');
         p_.trace.Key();
     }
-    return !batch.lines.empty();
+    return !lines.empty();
 }
 
 bool Session::Take(bool atEnd)
 {
-    Batch batch;
-    FromScreen(atEnd, batch);
-    FromFollower(atEnd, batch);
-    return Deliver(batch, !atEnd);
-}
-
-// A key goes where the program reads it: the console it is attached to now, which after a
-// reload of the library is no longer the shared one.
-void Session::Type(char key)
-{
-    DWORD pid = GetProcessId(p_.job.process());
-    if (p_.screen && InThisConsole(pid))
-        return TypeKey(p_.input, key);
-    if (!p_.follower.started())
-        Keep(p_.follower.Start(pid, p_.options.interactive));
-    p_.follower.Type(key);
+    std::vector<std::string> lines;
+    bool lastHasLineEnd = true;
+    Keep(atEnd ? p_.reader.Finish(lines, lastHasLineEnd) : p_.reader.Read(lines));
+    return Deliver(lines, lastHasLineEnd, !atEnd);
 }
 
 void Session::PassKeys()
@@ -90,7 +55,7 @@ void Session::PassKeys()
         return;
     for (char key : p_.keys->Take())
         if (p_.options.interactive)
-            Type(key);
+            p_.reader.Type(key);
 }
 
 // The program's windows, named on standard error, in the log and in the trace: what a
@@ -117,17 +82,20 @@ void Session::TakePicture()
         pictureWhy_ = why;
 }
 
-// Ends a run that did not end by itself. A console that the program opened goes with it, so
-// that one is read to its end first.
-void Session::Halt(UINT status)
+// Ends a run that did not end by itself: the windows are named while they are there, then the
+// program's processes are ended, then its console is read to its end (the reader's attachment
+// and the console's host, which is ended last, keep it), and then the rest goes. quick: the
+// system ends mirdu-run soon (its console was closed), so only what keeps the log whole is
+// done.
+void Session::Halt(UINT status, bool quick)
 {
-    ReportWindows();
-    TakePicture();
-    Batch batch;
-    FromFollower(true, batch);
-    Deliver(batch, false);
-    p_.job.EndAll(status);
+    if (!quick) {
+        ReportWindows();
+        TakePicture();
+    }
+    p_.job.EndPrograms(status);
     Take(true);
+    p_.job.EndAll(status, quick ? 1000 : 10000);
 }
 
 Ending Session::Watch()
@@ -135,10 +103,21 @@ Ending Session::Watch()
     ULONGLONG start = GetTickCount64();
     bool busy = false;
     for (;;) {
-        HANDLE handles[] = {p_.job.process(), p_.stopped, p_.keys ? p_.keys->arrived() : NULL};
-        DWORD woke = WaitForMultipleObjects(p_.keys ? 3 : 2, handles, FALSE, busy ? 0 : 5);
+        HANDLE handles[4];
+        DWORD count = 0, helper = MAXDWORD;
+        handles[count++] = p_.job.process();
+        if (p_.reader.helper())
+            handles[helper = count++] = p_.reader.helper();
+        if (p_.stopped)
+            handles[count++] = p_.stopped;
+        if (p_.keys)
+            handles[count++] = p_.keys->arrived();
+        DWORD wait = busy ? 0 : p_.reader.followed() ? kIdleMs : kUnreadMs;
+        DWORD woke = WaitForMultipleObjects(count, handles, FALSE, wait);
         if (woke == WAIT_OBJECT_0)
             return Ended();
+        if (woke == WAIT_OBJECT_0 + helper)
+            return ReaderGone();
         busy = Take(false);
         PassKeys();
         if (!DoSteps())
@@ -156,12 +135,13 @@ Ending Session::Watch()
 Ending Session::Ended()
 {
     Take(true);
-    DWORD status = p_.job.ExitCode();
-    p_.job.EndAll(status);
-    std::wstring words = L"exit status " + std::to_wstring((int)status);
-    if (p_.steps.Abandon(L"the program ended first (" + words + L")"))
+    Ending ending = ProgramEnding(p_.job.ExitCode());
+    p_.job.EndAll(ending.status);
+    if (ending.crashed)
+        p_.sinks.Note(L"mirdu-run: the program " + ending.words);
+    if (p_.steps.Abandon(L"the program ended first (" + ending.words + L")"))
         return StepFailed(false);
-    return {(int)status, words};
+    return ending;
 }
 
 // The steps tried once, and what they did to the trace and the log; false when one failed.
@@ -198,10 +178,11 @@ Ending Session::StepFailed(bool running)
 
 Ending Session::Stopped(int status)
 {
-    Halt(status);
+    bool closed = status == kExitConsoleClosed && StopStatus();
+    Halt(status, closed);
     if (status == kExitInterrupted)
         return {status, L"stopped by Ctrl+C (exit status 130)"};
-    if (!StopStatus())
+    if (!closed)
         return {status, L"stopped: standard input was closed (exit status 129)"};
     return {status, L"stopped: the console was closed (exit status 129)"};
 }
@@ -213,4 +194,20 @@ Ending Session::TimedOut()
     swprintf(words, ARRAYSIZE(words), L"timed out after %g s (exit status %d)",
              p_.options.timeout, kExitTimeout);
     return {kExitTimeout, words};
+}
+
+// The helper that reads the consoles went (killed, crashed): nothing more can be read, so the
+// run ends here rather than wait for a prompt that nobody would answer.
+Ending Session::ReaderGone()
+{
+    std::wstring why = p_.reader.HelperGone();
+    Failure gone = Fail(kExitRunner, L"the console reader (" + why + L") went before the run "
+                                     L"ended: the program was ended, and lines may be missing "
+                                     L"from the log");
+    Keep(gone);
+    p_.sinks.Note(L"mirdu-run: " + gone.message);
+    p_.job.EndPrograms(kExitRunner);
+    Take(true);
+    p_.job.EndAll(kExitRunner, 1000);
+    return {kExitRunner, L""};
 }

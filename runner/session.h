@@ -8,33 +8,26 @@
 #include <string>
 #include <vector>
 
+#include "runner/ending.h"
 #include "runner/follow.h"
 #include "runner/job.h"
 #include "runner/keyboard.h"
 #include "runner/logline.h"
 #include "runner/options.h"
 #include "runner/report.h"
-#include "runner/screen.h"
 #include "runner/steps.h"
 #include "runner/trace.h"
-
-struct Ending {
-    int status;
-    std::wstring words;
-};
 
 // What the session works with, all owned by the run.
 struct SessionParts {
     const Options &options;
-    ConsoleScreen *screen;     // mirdu-run's own console, shared with a console program
-    HANDLE input;              // that console's input
-    ConsoleFollower &follower; // the consoles that the program opens itself
+    ConsoleReader &reader; // the program's consoles
     LineSinks &sinks;
     Trace &trace;
     ChildJob &job;
-    HANDLE stopped;            // set by Ctrl+C and the console's close
-    KeysFromInput *keys;       // keys on standard input, or null
-    StepRunner &steps;         // --do and --steps
+    HANDLE stopped;        // set by Ctrl+C and the close of mirdu-run's console; or NULL
+    KeysFromInput *keys;   // keys on standard input, or null
+    StepRunner &steps;     // --do and --steps
 };
 
 class Session {
@@ -51,23 +44,20 @@ public:
     const std::wstring &pictureWhy() const { return pictureWhy_; }
 
 private:
-    struct Batch;
     void Keep(const Failure &failure);
-    void FromScreen(bool atEnd, Batch &batch);
-    void FromFollower(bool atEnd, Batch &batch);
-    bool Deliver(const Batch &batch, bool answer);
+    bool Deliver(const std::vector<std::string> &lines, bool lastHasLineEnd, bool answer);
     bool Take(bool atEnd);
-    void Type(char key);
     void PassKeys();
     void ReportWindows();
     void TakePicture();
-    void Halt(UINT status);
+    void Halt(UINT status, bool quick = false);
     bool DoSteps();
     void RecordSteps();
     Ending StepFailed(bool running);
     Ending Ended();
     Ending Stopped(int status);
     Ending TimedOut();
+    Ending ReaderGone();
 
     SessionParts p_;
     LogReader reader_;

@@ -3,7 +3,7 @@
 #include <cwchar>
 #include <iterator>
 
-#include "runner/controls.h"
+#include "runner/names.h"
 #include "shell/handle.h"
 
 namespace {

@@ -97,7 +97,7 @@ class Reproducible(unittest.TestCase):
         with zipfile.ZipFile(io.BytesIO(zips[0])) as archive:
             files = {n.replace(folder, "", 1): archive.read(n) for n in archive.namelist()}
         self.assertEqual(sorted(files), ["SHA256SUMS", "mirdu-image", "mirdu-run", "mirdu.def",
-                                         "mirdu.h", "user-guide.txt"] + [
+                                         "mirdu.h", "probe-32bit", "user-guide.txt"] + [
             "%s/%s" % (arch, n) for arch in ARCHES
             for n in ("libmirdu.dll.a", "mirdu-run.exe", "mirdu.dll")])
         self.assertEqual(files.pop("SHA256SUMS").decode(), "".join(

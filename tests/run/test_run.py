@@ -15,6 +15,7 @@ import subprocess
 import sys
 import time
 import unittest
+from unittest import mock
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "pylib"))
 from mirdu_test import (ARCH, BANNER, BUILD, CLIENT, DRIVE_F, PROMPT,  # noqa: E402
@@ -176,7 +177,7 @@ class RunTool(StepsCases, unittest.TestCase):
         set_drive_f("link" if cls.saved_f else "nothing", cls.saved_f)
 
     def start(self, name, options, steps, drive="link", extra=None, out=True, setup=None,
-              client=CLIENT):
+              client=CLIENT, build=BUILD):
         """Starts mirdu-run on a copy of the client alone in a folder. extra: a file to make
         first (a path in the test's folder, or absolute) that holds something else than a DLL.
         Without out the client prints its results on the console. drive None leaves drive F:
@@ -184,7 +185,7 @@ class RunTool(StepsCases, unittest.TestCase):
         self.folder = scratch("run-" + name)
         self.program = os.path.join(self.folder, "program")
         os.mkdir(self.program)
-        shutil.copy(os.path.join(BUILD, client), self.program)
+        shutil.copy(os.path.join(build, client), self.program)
         self.extra = extra and os.path.join(self.folder, extra)
         if self.extra:
             with open(self.extra, "w") as f:
@@ -299,6 +300,22 @@ class RunTool(StepsCases, unittest.TestCase):
                     self.assertFalse(os.path.exists(self.extra + ".lock"))
                 else:
                     self.assertRegex(errors, r"is a (32|64)-bit DLL but .* is a (64|32)-bit")
+
+    def test_a_32bit_program_where_none_can_run_is_refused_with_the_cause(self):
+        # The probe answers no as a kernel without 32-bit support would: in the win64 lane the
+        # 32-bit program is the other build's client.
+        build = BUILD if ARCH == "win32" else OTHER_BUILD
+        if not os.path.exists(os.path.join(build, CLIENT)):
+            self.skipTest("no " + os.path.join(build, CLIENT))
+        with mock.patch.dict(os.environ, MIRDU_NO_32BIT="1"):
+            self.start("no-32bit", ["--as", NAME], ["load:" + NAME], build=build)
+        code, errors = self.finish()
+        self.assertEqual(code, 127, errors)
+        self.assertEqual(errors, "mirdu-run: %s is a 32-bit program and cannot run here: "
+                         "MIRDU_NO_32BIT=1 is set: treated as a machine that does not run "
+                         "32-bit programs, which no package changes\n"
+                         % os.path.join(self.program, CLIENT))
+        self.assertFalse(os.path.exists(self.out), "the program ran")
 
     def test_timeout_and_signals_end_the_run_and_the_log_keeps_what_it_showed(self):
         for how, options, status, ended in [

@@ -11,6 +11,7 @@ import tty
 import mirdu_image
 import pefile
 
+from .bits32 import why_32bit_cannot_run
 from .display import Display
 from .options import (EXIT_MISSING, EXIT_NOT_WINDOWS, EXIT_RUNNER, Failure, Stopped,
                       parse_options, warn)
@@ -112,10 +113,10 @@ def check_program(options, home):
     wineserver = first_existing(WINESERVERS)
     if not wine64 or not wineserver:
         raise Failure(EXIT_MISSING, "Wine is not installed (apt-get install wine wine64)")
-    if bits == 32 and not os.path.exists(WINE32_LOADER):
-        raise Failure(EXIT_MISSING, "%s is a 32-bit program and 32-bit Wine is not installed "
-                      "(dpkg --add-architecture i386; apt-get update; apt-get install "
-                      "wine32:i386)" % options.program)
+    why = bits == 32 and why_32bit_cannot_run(home)
+    if why:
+        raise Failure(EXIT_MISSING, "%s is a 32-bit program and cannot run here: %s"
+                      % (options.program, why))
     dll = choose_dll(home, options.dll, bits, options.program)
     mine = entry_named(os.path.dirname(program), options.name or "mirdu.dll")
     if mine and not same_dll(mine, dll):
