@@ -208,7 +208,7 @@ const Control *FindControl(const std::vector<Control> &controls, const std::wstr
 }
 
 const Control *EditBox(const std::vector<Control> &controls, const std::wstring &name,
-                       const Control *&named, const Control *&instead)
+                       const Control *&named)
 {
     int id;
     bool byId = ParseControlId(name, id);
@@ -228,7 +228,6 @@ const Control *EditBox(const std::vector<Control> &controls, const std::wstring 
     if (at < controls.size() && controls[at].kind == Control::kEdit)
         return &controls[at];
     named = found < controls.size() ? &controls[found] : nullptr;
-    instead = at < controls.size() ? &controls[at] : nullptr;
     return nullptr;
 }
 

@@ -66,9 +66,9 @@ const Control *FindControl(const std::vector<Control> &controls, const std::wstr
 // An edit box named #ID, or the one just after the label name in the order of controls (a
 // colon at the label's end may be left out); a combo box's own edit box counts. Null when
 // there is none: named is then what name names (the control, or the label), null when
-// nothing, and instead the control where the box would be.
+// nothing.
 const Control *EditBox(const std::vector<Control> &controls, const std::wstring &name,
-                       const Control *&named, const Control *&instead);
+                       const Control *&named);
 // The standard id of a message box's button (OK, Cancel, Yes...), whatever the language of
 // its caption; 0 for another name.
 int StandardButtonId(const std::wstring &name);

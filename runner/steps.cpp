@@ -119,8 +119,8 @@ bool Unready(HANDLE job, HWND window, const Control &control, const std::wstring
 const Control *FindBox(const std::vector<Control> &controls, const std::wstring &name,
                        const std::wstring &title, StepRunner::Try &t)
 {
-    const Control *named = nullptr, *instead = nullptr;
-    if (const Control *box = EditBox(controls, name, named, instead))
+    const Control *named = nullptr;
+    if (const Control *box = EditBox(controls, name, named))
         return box;
     t.has = Boxes(controls);
     // What is named is there but no edit box: no wait makes it one.
@@ -128,7 +128,7 @@ const Control *FindBox(const std::vector<Control> &controls, const std::wstring 
     if (!named)
         t.waiting = (name[0] == L'#' ? L"no control " + name : L"no label " + Quoted(name)) +
                     L" in " + Quoted(title);
-    else if (named == instead)
+    else if (name[0] == L'#')
         t.waiting = name + L" in " + Quoted(title) + L" is no edit box but a " +
                     named->className;
     else
