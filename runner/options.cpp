@@ -9,6 +9,7 @@
 
 #include "runner/image.h"
 #include "runner/report.h"
+#include "runner/stepparse.h"
 
 namespace {
 
@@ -23,8 +24,10 @@ const wchar_t kHelp[] =
     L"kept hidden (shown with --interactive). The lines go to standard output when that is\n"
     L"not the console; --log FILE keeps them as plain lines. The DLL is put under its name in\n"
     L"a folder of the run, first on the program's PATH; nothing is written into the\n"
-    L"program's folder. A run that is ended (timeout, Ctrl+C, closed console) first names the\n"
-    L"program's windows and their texts on standard error and in the log.\n"
+    L"program's folder. A run that is ended (timeout, Ctrl+C, closed console, a step that\n"
+    L"could not be done) first names the program's windows and their texts on standard error\n"
+    L"and in the log. Steps (--do, --steps) click, fill and answer the program's windows as a\n"
+    L"person would.\n"
     L"\n"
     L"options (the same for the Linux runner; those marked Linux are noted and ignored here):\n"
     L"  --captures DIR     drive F: is DIR for the run: mapped when F: is free; without it,\n"
@@ -41,16 +44,22 @@ const wchar_t kHelp[] =
     L"  --as NAME.dll      the name the program loads the library by (default mirdu.dll)\n"
     L"  --timeout SECONDS  end the program and all it started after that long (status 124)\n"
     L"  --interactive      leave the closing prompt to your keyboard\n"
+    L"  --do STEP          a step that drives the program's windows, done in order while it\n"
+    L"                     runs (repeatable): window TITLE, click NAME, fill NAME TEXT,\n"
+    L"                     open PATH, answer BUTTON, wait TEXT, close\n"
+    L"  --steps FILE       the steps in FILE, one a line; lines that start with # are comments\n"
+    L"  --step-timeout SECONDS\n"
+    L"                     how long a step waits for what it needs (default 60)\n"
     L"  --prefix DIR       Linux: the Wine prefix\n"
     L"  --linger SECONDS   Linux: keep the prefix's wineserver that long after the run\n"
     L"  --no-staging       Linux: drive F: is the capture folder itself during the run\n"
     L"  --display          Linux: show the program's windows on $DISPLAY\n"
     L"\n"
-    L"exit status: the program's own; 124 after --timeout; 125 when mirdu-run refuses or\n"
-    L"fails; 126 when PROGRAM is not a Windows program; 127 when there is no PROGRAM; 2 for\n"
-    L"bad options; 130 after Ctrl+C, 129 when the console was closed. A line on standard\n"
-    L"error tells calls logged, capture files written, the exit status and the log's path;\n"
-    L"the image's path comes on a line before it.\n";
+    L"exit status: the program's own; 123 when a step could not be done; 124 after --timeout;\n"
+    L"125 when mirdu-run refuses or fails; 126 when PROGRAM is not a Windows program; 127 when\n"
+    L"there is no PROGRAM; 2 for bad options; 130 after Ctrl+C, 129 when the console was\n"
+    L"closed. A line on standard error tells calls logged, capture files written, the exit\n"
+    L"status and the log's path; the image's path comes on a line before it.\n";
 
 ParseResult Bad(const std::wstring &message)
 {
@@ -77,11 +86,34 @@ bool ParseSeconds(const std::wstring &text, double &seconds)
     return !text.empty() && *end == 0 && seconds > 0 && seconds < 1e9;
 }
 
+// The steps of --do STEP or --steps FILE, each checked; false with why when one is no step.
+bool AddSteps(const std::wstring &flag, const std::wstring &value,
+              std::vector<std::wstring> &steps, std::wstring &why)
+{
+    std::vector<std::pair<unsigned, std::wstring>> lines;
+    if (flag == L"--do")
+        lines.emplace_back(0, value);
+    else if (Failure failure = ReadStepsFile(value, lines))
+        return why = L"argument --steps: " + failure.message, false;
+    for (const auto &line : lines) {
+        Step step;
+        std::wstring wrong = ParseStep(line.second, step);
+        if (!wrong.empty())
+            return why = L"argument " + flag + L": " +
+                         (line.first ? value + L" line " + std::to_wstring(line.first) + L": "
+                                     : L"") +
+                         L"'" + line.second + L"': " + wrong,
+                   false;
+        steps.push_back(line.second);
+    }
+    return true;
+}
+
 } // namespace
 
 ParseResult ParseOptions(int argc, wchar_t **argv, Options &options)
 {
-    std::wstring timeout, linuxOnly;
+    std::wstring timeout, linuxOnly, step, stepsFile, stepTimeout, why;
     const struct {
         const wchar_t *flag;
         std::wstring *value; // null: a switch
@@ -95,6 +127,9 @@ ParseResult ParseOptions(int argc, wchar_t **argv, Options &options)
                  {L"--as", &options.name, nullptr},
                  {L"--timeout", &timeout, nullptr},
                  {L"--interactive", nullptr, &options.interactive},
+                 {L"--do", &step, nullptr},
+                 {L"--steps", &stepsFile, nullptr},
+                 {L"--step-timeout", &stepTimeout, nullptr},
                  {L"--host", nullptr, &options.host},
                  {L"--prefix", &linuxOnly, nullptr},
                  {L"--linger", &linuxOnly, nullptr},
@@ -126,6 +161,9 @@ ParseResult ParseOptions(int argc, wchar_t **argv, Options &options)
             *option->value = argv[++i];
         else if (option->value)
             return Bad(L"argument " + flag + L": expected one argument");
+        if ((option->value == &step || option->value == &stepsFile) &&
+            !AddSteps(flag, *option->value, options.steps, why))
+            return Bad(why);
         if (option->value == &linuxOnly || (!option->value && !option->on))
             WriteError(L"mirdu-run: " + flag + L" is for the Linux runner (Wine): ignored on "
                                                L"Windows\n");
@@ -137,6 +175,9 @@ ParseResult ParseOptions(int argc, wchar_t **argv, Options &options)
     if (!timeout.empty() && !ParseSeconds(timeout, options.timeout))
         return Bad(L"argument --timeout: wants a number of seconds above 0, not '" + timeout +
                    L"'");
+    if (!stepTimeout.empty() && !ParseSeconds(stepTimeout, options.stepTimeout))
+        return Bad(L"argument --step-timeout: wants a number of seconds above 0, not '" +
+                   stepTimeout + L"'");
     ImageFormat format;
     if (!options.image.empty() && !ImageFormatOf(options.image, format))
         return Bad(L"argument --image: cannot tell the format from the name '" + options.image +

@@ -16,6 +16,8 @@ struct Options {
     std::wstring program;
     std::vector<std::wstring> args;
     double timeout = 0;    // seconds; 0: none
+    std::vector<std::wstring> steps; // of --do and --steps, in order, each checked
+    double stepTimeout = 60;         // seconds
     bool interactive = false;
     bool host = false;     // run by the Linux runner, which says the summary itself and
                            // whose pipe on standard input ends the run when it closes

@@ -13,6 +13,7 @@
 // Exit statuses shared with the Linux runner; bad options give 2.
 enum ExitStatus {
     kExitBadOptions = 2,
+    kExitStep = 123,       // a step of --do or --steps could not be done
     kExitTimeout = 124,
     kExitRunner = 125,
     kExitNotWindows = 126,

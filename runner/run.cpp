@@ -221,8 +221,11 @@ int Run(const Options &options)
         job.EndOnConsoleClose();
 
     sinks.EchoToStandardOutput(true);
+    StepRunner steps(options.stepTimeout);
+    for (const std::wstring &step : options.steps)
+        steps.Add(step);
     Session session({options, reader, sinks, trace, job, stopped.get(),
-                     keysOnInput ? &keys : nullptr});
+                     keysOnInput ? &keys : nullptr, steps});
     Ending ending = session.Watch();
     ReportCrashes(ending, GetProcessId(job.process()), crashes, prepared, options, sinks);
     crashes.Remove();

@@ -31,6 +31,7 @@ bool Session::Deliver(const std::vector<std::string> &lines, bool lastHasLineEnd
         prompts_ += parsed.back().kind == LogLine::kPrompt;
     }
     p_.trace.Lines(lines, parsed);
+    stepLines_.insert(stepLines_.end(), lines.begin(), lines.end());
     if (answer && prompts_ > prompts)
         TakePicture();
     for (; answer && !p_.options.interactive && prompts_ > keysSent_; keysSent_++) {
@@ -119,6 +120,8 @@ Ending Session::Watch()
             return ReaderGone();
         busy = Take(false);
         PassKeys();
+        if (!DoSteps())
+            return StepFailed(true);
         if (int status = StopStatus())
             return Stopped(status);
         // For the Linux runner, the end of its pipe is the end of the run.
@@ -134,7 +137,41 @@ Ending Session::Ended()
     Take(true);
     Ending ending = ProgramEnding(p_.job.ExitCode());
     p_.job.EndAll(ending.status);
+    if (p_.steps.Abandon(L"the program ended first (" + ending.words + L")"))
+        return StepFailed(false);
     return ending;
+}
+
+// The steps tried once, and what they did to the trace and the log; false when one failed.
+bool Session::DoSteps()
+{
+    StepRunner::State state = p_.steps.Poll(p_.job.job(), stepLines_);
+    stepLines_.clear();
+    RecordSteps();
+    return state != StepRunner::kFailed;
+}
+
+void Session::RecordSteps()
+{
+    for (const StepResult &step : p_.steps.TakeResults()) {
+        if (!step.note.empty())
+            p_.sinks.Note(L"mirdu-run: " + step.note);
+        p_.trace.Step(step);
+    }
+}
+
+// A step that could not be done ends the run as a timeout does, with a status of its own.
+Ending Session::StepFailed(bool running)
+{
+    RecordSteps();
+    const Failure &failure = p_.steps.failure();
+    Say(failure.message);
+    p_.sinks.Note(L"mirdu-run: " + failure.message);
+    if (running)
+        Halt(failure.status);
+    return {failure.status, L"step " + std::to_wstring(p_.steps.number()) +
+                                L" failed (exit status " + std::to_wstring(failure.status) +
+                                L")"};
 }
 
 Ending Session::Stopped(int status)

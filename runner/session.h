@@ -15,6 +15,7 @@
 #include "runner/logline.h"
 #include "runner/options.h"
 #include "runner/report.h"
+#include "runner/steps.h"
 #include "runner/trace.h"
 
 // What the session works with, all owned by the run.
@@ -26,6 +27,7 @@ struct SessionParts {
     ChildJob &job;
     HANDLE stopped;        // set by Ctrl+C and the close of mirdu-run's console; or NULL
     KeysFromInput *keys;   // keys on standard input, or null
+    StepRunner &steps;     // --do and --steps
 };
 
 class Session {
@@ -49,6 +51,9 @@ private:
     void ReportWindows();
     void TakePicture();
     void Halt(UINT status, bool quick = false);
+    bool DoSteps();
+    void RecordSteps();
+    Ending StepFailed(bool running);
     Ending Ended();
     Ending Stopped(int status);
     Ending TimedOut();
@@ -58,6 +63,7 @@ private:
     LogReader reader_;
     unsigned long long calls_ = 0, prompts_ = 0, keysSent_ = 0;
     Failure failure_;
+    std::vector<std::string> stepLines_; // read since the steps were last tried
     bool pictureTaken_ = false;
     std::wstring pictureWhy_; // why the last picture asked for was not taken
 };

@@ -93,6 +93,25 @@ void Trace::Window(const std::wstring &line)
     Write(Begin() + ", \"event\": \"window\", \"line\": " + Quoted(Utf8(line)) + "}\n");
 }
 
+void Trace::Step(const StepResult &step)
+{
+    char head[96];
+    snprintf(head, sizeof head,
+             ", \"event\": \"step\", \"step\": %u, \"ok\": %s, \"seconds\": %.3f",
+             step.number, step.ok ? "true" : "false", step.seconds);
+    std::string record = Begin() + head + ", \"text\": " + Quoted(Utf8(step.text));
+    if (step.acted)
+        record += ", \"control\": {\"class\": " + Quoted(Utf8(step.controlClass)) +
+                  ", \"id\": " + std::to_string(step.controlId) +
+                  ", \"text\": " + Quoted(Utf8(step.controlText)) + "}";
+    const std::pair<const char *, const std::wstring *> more[] = {
+        {"box", &step.box}, {"found", &step.found}, {"why", &step.why}};
+    for (const auto &field : more)
+        if (!field.second->empty())
+            record += std::string(", \"") + field.first + "\": " + Quoted(Utf8(*field.second));
+    Write(record + "}\n");
+}
+
 void Trace::Exit(int status, const std::wstring &ended)
 {
     Write(Begin() + ", \"event\": \"exit\", \"status\": " + std::to_string(status) +

@@ -5,7 +5,8 @@
 //    "capture": "0000-kvtwrite-00001000.bin"}
 // t: seconds since the program started, when mirdu-run read the line; event: banner, prompt,
 // error (a capture error line), key (mirdu-run answered the prompt), window (a window named
-// at the end), exit (with the status and how the run ended).
+// at the end), step (a step of --do or --steps finished), exit (with the status and how the
+// run ended).
 #ifndef MIRDU_RUNNER_TRACE_H
 #define MIRDU_RUNNER_TRACE_H
 
@@ -16,6 +17,7 @@
 
 #include "runner/logline.h"
 #include "runner/report.h"
+#include "runner/steps.h"
 #include "shell/handle.h"
 
 class Trace {
@@ -26,6 +28,10 @@ public:
     void Lines(const std::vector<std::string> &lines, const std::vector<LogLine> &parsed);
     void Key();
     void Window(const std::wstring &line);
+    // {"event": "step", "step": 3, "text": "click \"Write\"", "ok": true, "seconds": 0.051,
+    //  "control": {"class": "Button", "id": 1004, "text": "&Write"}}, with "box" (the message
+    // box answered), "found" (the console line a wait found) and "why" (a failure) where so.
+    void Step(const StepResult &step);
     void Exit(int status, const std::wstring &ended);
 
 private:

@@ -4,168 +4,35 @@
 #include <wincodec.h>
 #include <wrl/client.h>
 
-#include <algorithm>
-#include <cstddef>
 #include <memory>
 #include <type_traits>
 
-#include "runner/job.h"
+#include "runner/controls.h"
 #include "shell/handle.h"
 
 using Microsoft::WRL::ComPtr;
 
 namespace {
 
-// How long a control of another process may take to give its text. A window that does not
-// answer in time is asked nothing more: a hung program must not hang the run.
-const UINT kAnswerMs = 500;
-// A log control can hold pages; a line shows this much of any text.
-const size_t kLongestText = 1024;
-
-struct WindowSearch {
-    std::vector<DWORD> processes;
-    std::vector<HWND> found;
-};
-
-BOOL CALLBACK OnTopLevelWindow(HWND window, LPARAM context)
-{
-    auto search = (WindowSearch *)context;
-    DWORD process = 0;
-    GetWindowThreadProcessId(window, &process);
-    if (IsWindowVisible(window) &&
-        std::find(search->processes.begin(), search->processes.end(), process) !=
-            search->processes.end())
-        search->found.push_back(window);
-    return TRUE;
-}
-
-// The visible top-level windows of the job's processes, topmost first, as EnumWindows goes.
-std::vector<HWND> ShownWindows(HANDLE job)
-{
-    WindowSearch search{JobProcesses(job), {}};
-    if (!search.processes.empty())
-        EnumWindows(OnTopLevelWindow, (LPARAM)&search);
-    return search.found;
-}
-
-std::wstring Cut(std::wstring text)
-{
-    if (text.size() > kLongestText) {
-        text.resize(kLongestText);
-        text += L"...";
-    }
-    return text;
-}
-
-// The title from the system's copy: no message to the window, so a hung one answers too.
-std::wstring Title(HWND window)
-{
-    std::wstring text(kLongestText + 2, L'\0');
-    text.resize(std::max(0, GetWindowTextW(window, &text[0], (int)text.size())));
-    return Cut(text);
-}
-
-// False when the control's thread does not answer in time.
-bool ControlText(HWND control, std::wstring &text)
-{
-    text.assign(kLongestText + 2, L'\0');
-    DWORD_PTR copied = 0;
-    if (!SendMessageTimeoutW(control, WM_GETTEXT, text.size(), (LPARAM)&text[0],
-                             SMTO_ABORTIFHUNG, kAnswerMs, &copied)) {
-        text.clear();
-        // A timeout is a hang; otherwise the control went meanwhile, or the system refused
-        // the message (an elevated program's control).
-        return GetLastError() != ERROR_TIMEOUT;
-    }
-    text.resize(std::min<size_t>(copied, text.size() - 1));
-    text = Cut(text);
-    return true;
-}
-
-// Button, and the classes that frameworks make from it (TButton, WindowsForms10.BUTTON...).
-bool IsButton(HWND control)
-{
-    wchar_t name[256];
-    int size = GetClassNameW(control, name, 256);
-    std::wstring lower(name, std::max(0, size));
-    CharLowerBuffW(&lower[0], (DWORD)lower.size());
-    return lower.find(L"button") != std::wstring::npos;
-}
-
-// As a button shows it: "&&" is an ampersand, a lone "&" underlines the next letter.
-std::wstring WithoutMnemonics(const std::wstring &text)
-{
-    std::wstring shown;
-    for (size_t i = 0; i < text.size(); i++) {
-        if (text[i] == L'&' && ++i == text.size())
-            break;
-        shown += text[i];
-    }
-    return shown;
-}
-
-// C's escapes for what would end the quotes or the line; CR LF becomes one \n.
-std::wstring Escaped(const std::wstring &text)
-{
-    static const wchar_t hex[] = L"0123456789abcdef";
-    std::wstring out;
-    for (size_t i = 0; i < text.size(); i++) {
-        wchar_t c = text[i];
-        if (c == L'\r' && i + 1 < text.size() && text[i + 1] == L'\n')
-            continue;
-        if (c == L'"' || c == L'\\') {
-            out += L'\\';
-            out += c;
-        } else if (c == L'\n') {
-            out += L"\\n";
-        } else if (c == L'\r') {
-            out += L"\\r";
-        } else if (c == L'\t') {
-            out += L"\\t";
-        } else if (c < 0x20 || (c >= 0x7f && c < 0xa0) || c == 0x2028 || c == 0x2029) {
-            out += L"\\u";
-            for (int shift = 12; shift >= 0; shift -= 4)
-                out += hex[(c >> shift) & 15];
-        } else {
-            out += c;
-        }
-    }
-    return out;
-}
-
-// What a window says first, then what it offers: its buttons.
-struct ControlTexts {
-    std::wstring texts, buttons;
-    bool answering = true;
-};
-
-BOOL CALLBACK OnControl(HWND control, LPARAM context)
-{
-    auto controls = (ControlTexts *)context;
-    if (!IsWindowVisible(control))
-        return TRUE;
-    std::wstring text;
-    if (!ControlText(control, text)) {
-        controls->answering = false;
-        return FALSE;
-    }
-    if (text.empty())
-        return TRUE;
-    if (IsButton(control))
-        controls->buttons += L" [" + Escaped(WithoutMnemonics(text)) + L"]";
-    else
-        controls->texts += L" \"" + Escaped(text) + L"\"";
-    return TRUE;
-}
-
 std::wstring Describe(HWND window)
 {
-    ControlTexts controls;
-    EnumChildWindows(window, OnControl, (LPARAM)&controls);
+    std::vector<Control> controls;
+    bool answering = ReadControls(window, controls);
+    std::wstring texts, buttons;
+    for (const Control &control : controls) {
+        if (!control.visible || control.text.empty())
+            continue;
+        if (control.button())
+            buttons += L" [" + Escaped(WithoutMnemonics(control.text)) + L"]";
+        else if (control.kind == Control::kStatic && !(control.style & SS_NOPREFIX))
+            texts += L" \"" + Escaped(WithoutMnemonics(control.text)) + L"\"";
+        else
+            texts += L" \"" + Escaped(control.text) + L"\"";
+    }
     std::wstring line = L"window \"" + Escaped(Title(window)) + L"\"";
-    if (!controls.texts.empty() || !controls.buttons.empty())
-        line += L":" + controls.texts + controls.buttons;
-    if (!controls.answering)
+    if (!texts.empty() || !buttons.empty())
+        line += L":" + texts + buttons;
+    if (!answering)
         line += L" (not responding)";
     return line;
 }

@@ -13,8 +13,9 @@
 // One line per visible top-level window of the job's processes, topmost first, e.g.
 //   window "Flash Tool 2.1": "Device not responding (code 0x21)." [OK]
 // The title in quotes, then the texts of its visible child controls in their order, "text",
-// then its buttons, [text]; controls without text left out. Empty when none. Texts are escaped as in C (\" \\ \n \t \uXXXX), so that a window stays on one
-// line; a button's text is shown without its & marks; a text longer than 1024 characters is
+// then its buttons, [text]; controls without text left out. Empty when none. Texts are
+// escaped as in C (\" \\ \n \t \uXXXX), so that a window stays on one line; a button's or a
+// label's text is shown without its & marks; a text longer than 1024 characters is
 // cut and ends in "...". A window whose controls do not answer within half a second ends in
 // " (not responding)", with the texts it gave until then.
 std::vector<std::wstring> DescribeWindows(HANDLE job);

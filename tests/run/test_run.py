@@ -114,7 +114,60 @@ def check_typical_run(test, capture, image):
     test.assertEqual(pathlib.Path(image).read_bytes(), pathlib.Path(expected).read_bytes())
 
 
-class RunTool(unittest.TestCase):
+class StepsCases:
+    """Steps that drive the GUI client's flash tool, the same through either runner; path()
+    names a file as that runner is given it."""
+
+    def test_steps_drive_a_gui_tool_to_its_end_or_end_the_run_at_one_that_cannot_be_done(self):
+        # From --do: the file typed into its box; from --steps: chosen in the Open dialog, and a
+        # console line waited for. Each block of the file is one capture.
+        files = scratch("steps-" + type(self).__name__)
+        firmware = pattern(1000, 7)
+        firmware_file = pathlib.Path(files, "firmware.bin")
+        firmware_file.write_bytes(firmware)
+        steps_file = pathlib.Path(files, "steps.txt")
+        steps_file.write_text("# the standard dialog, then a console line\n\nclick Browse...\n"
+                              "open '%s'\n  click 'Program device'\nwithin=30 wait 'addr = "
+                              "00010300'\nanswer ok\nclose\n" % self.path(str(firmware_file)))
+        do = ['window "Device Programmer"', "fill 'Firmware file:' 'Z:%s'"
+              % str(firmware_file).replace("/", "\\"), 'click "Erase before writing"',
+              'click "Program device"', 'wait "Programming complete"', "answer OK", "close"]
+        tool = ["load", "flashtool:Device Programmer 5", "unload"]
+        for how, options, count, erase in [
+                ("do", [word for step in do for word in ("--do", step)], 7, 1),
+                ("steps", ["--steps", self.path(str(steps_file))], 6, 0)]:
+            with self.subTest(how):
+                trace = os.path.join(files, how + ".jsonl")
+                self.start("steps-" + how, options + ["--trace", self.path(trace)], tool,
+                           client=GUI_CLIENT)
+                code, errors = self.finish()
+                self.assertEqual(code, 0, errors)
+                self.assertIn("4 capture files written (1000 bytes), exit status 0", errors)
+                self.assertIn("flashtool erase=%d blocks=4" % erase, results(self.out))
+                self.assertEqual({n: read_bytes(os.path.join(self.captures, n))
+                                  for n in os.listdir(self.captures)},
+                                 {"%04d-kvtwrite-%08X.bin" % (i, 0x10000 + 256 * i):
+                                  firmware[256 * i:256 * (i + 1)] for i in range(4)})
+                with open(trace, encoding="utf-8") as f:
+                    steps = [r for r in map(json.loads, f) if r.get("event") == "step"]
+                self.assertEqual([(r["step"], r["ok"]) for r in steps],
+                                 [(n, True) for n in range(1, count + 1)])
+                self.assertEqual(steps[-2]["box"], "Programming complete")
+                note = ('mirdu-run: message box "Device Programmer": "Programming complete", '
+                        'answered [OK]\n')
+                log = read(self.log)
+                self.assertEqual((log.count(note), log.replace(note, "")), (1, read(self.stdout)))
+        self.start("steps-failing", ["--step-timeout", "2", "--do", "within=60 window Device",
+                                     "--do", 'click "Erase chip"'], tool, client=GUI_CLIENT)
+        code, errors = self.finish()
+        self.assertEqual(code, 123, errors)
+        self.assertIn('mirdu-run: step 2 (click "Erase chip"): no such control in "Device '
+                      'Programmer 5" after 2 s; it has: "Browse...", "Erase before writing", '
+                      '"Program device" (disabled)\n', errors)
+        self.assertIn(", step 2 failed (exit status 123)", errors)
+
+
+class RunTool(StepsCases, unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.saved_f = os.readlink(DRIVE_F) if os.path.islink(DRIVE_F) else None
@@ -168,6 +221,9 @@ class RunTool(unittest.TestCase):
             time.sleep(0.1)
         self.assertEqual(run_processes(self.marker), [])
         return self.runner.returncode, errors
+
+    def path(self, path):
+        return path
 
     def captured(self):
         """Everything in the capture folder, hidden entries too: name -> bytes."""
@@ -356,7 +412,7 @@ def make_unreplaceable(test, path):
         test.addCleanup(subprocess.run, ["chattr", "-i", path])
 
 
-class WindowsRunTool(unittest.TestCase):
+class WindowsRunTool(StepsCases, unittest.TestCase):
     """mirdu-run.exe: drive F: is the prefix's link (Wine's file access does not follow a
     mapping made with DefineDosDevice), so the runs go without --captures."""
 
@@ -367,9 +423,10 @@ class WindowsRunTool(unittest.TestCase):
         self.program = os.path.join(self.folder, "program")
         os.mkdir(self.program)
         shutil.copy(os.path.join(build, client), self.program)
-        set_drive_f(drive, os.path.join(self.folder, "f"))
+        self.captures = os.path.join(self.folder, "f")
+        set_drive_f(drive, self.captures)
         if drive == "link":
-            os.mkdir(os.path.join(self.folder, "f"))
+            os.mkdir(self.captures)
         if extra:
             with open(os.path.join(self.folder, extra), "w") as f:
                 f.write("not mirdu")
@@ -397,6 +454,9 @@ class WindowsRunTool(unittest.TestCase):
         log = read(self.log)
         self.assertEqual(read(self.stdout), log)
         return log
+
+    def path(self, path):
+        return "Z:" + path.replace("/", "\\")
 
     def test_runs_the_program_unattended_under_another_name(self):
         # The image holds what this run wrote, not the capture an earlier run left in F:. The

@@ -159,6 +159,12 @@ def engine_command(options, engine, program, dll, name, trace):
             command += [flag, windows_path(value)]
     if options.timeout:
         command += ["--timeout", "%g" % options.timeout]
+    # The steps as given: mirdu-run.exe reads the file, and names an open step's Linux path as
+    # Wine does.
+    for flag, value in options.steps:
+        command += [flag, windows_path(value) if flag == "--steps" else value]
+    if options.step_timeout:
+        command += ["--step-timeout", "%g" % options.step_timeout]
     if options.interactive:
         command.append("--interactive")
     return command + ["--", windows_path(program)] + options.args
@@ -253,7 +259,7 @@ def run(options, home):
         if staging:
             staging.close()     # after the folder is gone: closing a watch on it waits
     calls, exit_event = read_trace(trace)
-    if not options.trace:
+    if not options.trace and os.path.exists(trace):   # not made by a refusal (a bad --do)
         os.unlink(trace)
     if stopped:
         status = 128 + stopped.signum

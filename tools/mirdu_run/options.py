@@ -8,7 +8,8 @@ import sys
 
 from mirdu_image import FORMATS
 
-EXIT_TIMEOUT, EXIT_RUNNER, EXIT_NOT_WINDOWS, EXIT_MISSING = 124, 125, 126, 127   # usage: 2
+EXIT_STEP, EXIT_TIMEOUT, EXIT_RUNNER, EXIT_NOT_WINDOWS, EXIT_MISSING = 123, 124, 125, 126, 127
+# usage: 2
 
 # Wine's own idea of a persistent server: it stays this long after its last program.
 DEFAULT_LINGER = 3
@@ -24,13 +25,15 @@ fuller their folder is); then F: is put back as it was. Nothing is written into 
 folder. The program's windows work with no display and are drawn nowhere, unless --display or
 --screenshot asks for them. No terminal is needed. The prefix's wineserver stays --linger
 seconds after the run, so that the next run starts warm. One run at a time uses a prefix: to
-run several programs at once, give each its own --prefix.
+run several programs at once, give each its own --prefix. Steps (--do, --steps) click, fill
+and answer the program's windows as a person would.
 
-exit status: the program's own; 124 after --timeout; 125 when mirdu-run refuses or fails;
-126 when PROGRAM is not a Windows program; 127 when PROGRAM or Wine is missing; 2 for bad
-options; 128+N after signal N. A line on standard error tells calls logged, capture files
-written, the exit status and the log's path. A run that is ended (timeout, signal) first
-names the program's windows and their texts on standard error and in the log."""
+exit status: the program's own; 123 when a step could not be done; 124 after --timeout; 125
+when mirdu-run refuses or fails; 126 when PROGRAM is not a Windows program; 127 when PROGRAM
+or Wine is missing; 2 for bad options; 128+N after signal N. A line on standard error tells
+calls logged, capture files written, the exit status and the log's path. A run that is ended
+(timeout, signal, a step that could not be done) first names the program's windows and their
+texts on standard error and in the log."""
 
 
 class Failure(Exception):
@@ -70,6 +73,17 @@ def whole_seconds(text):
     return int(text)
 
 
+def steps_file(path):
+    """--steps FILE, read by mirdu-run.exe inside Wine: checked here, before Wine starts."""
+    try:
+        with open(path, "rb"):
+            pass
+    except OSError as error:
+        raise argparse.ArgumentTypeError("cannot read the steps %s: %s"
+                                         % (path, error.strerror))
+    return ("--steps", path)
+
+
 def parse_options(argv):
     parser = argparse.ArgumentParser(
         prog="mirdu-run", usage="mirdu-run [OPTIONS] [--] PROGRAM.exe [ARGS...]",
@@ -92,6 +106,16 @@ def parse_options(argv):
                         help="end the program and all it started after that long (status 124)")
     parser.add_argument("--interactive", action="store_true",
                         help="leave the closing prompt to your keyboard")
+    parser.add_argument("--do", dest="steps", metavar="STEP", action="append", default=[],
+                        type=lambda step: ("--do", step),
+                        help="a step that drives the program's windows, done in order while it "
+                        "runs (repeatable): window TITLE, click NAME, fill NAME TEXT, open PATH, "
+                        "answer BUTTON, wait TEXT, close")
+    parser.add_argument("--steps", dest="steps", metavar="FILE", action="append",
+                        type=steps_file, help="the steps in FILE, one a line; lines that start "
+                        "with # are comments")
+    parser.add_argument("--step-timeout", metavar="SECONDS", type=seconds,
+                        help="how long a step waits for what it needs (default 60)")
     parser.add_argument("--prefix", metavar="DIR", help="the Wine prefix (default: "
                         "mirdu-run's own, under $XDG_DATA_HOME/mirdu or ~/.local/share/mirdu)")
     parser.add_argument("--linger", metavar="SECONDS", type=whole_seconds, default=DEFAULT_LINGER,
