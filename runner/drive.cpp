@@ -27,13 +27,6 @@ std::wstring DriveType()
 
 } // namespace
 
-std::wstring FullPath(const std::wstring &path)
-{
-    wchar_t full[MAX_PATH * 4];
-    DWORD size = GetFullPathNameW(path.c_str(), ARRAYSIZE(full), full, NULL);
-    return size > 0 && size < ARRAYSIZE(full) ? full : path;
-}
-
 Failure MakeFolder(const std::wstring &path)
 {
     DWORD attributes = GetFileAttributesW(path.c_str());

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "runner/paths.h"
 #include "runner/report.h"
 
 // F: mapped to a folder for the run, as subst does; the mapping goes with the object.
@@ -27,7 +28,5 @@ Failure CheckDriveF();
 
 // The folder, made with its parents when missing.
 Failure MakeFolder(const std::wstring &path);
-
-std::wstring FullPath(const std::wstring &path);
 
 #endif

@@ -7,6 +7,8 @@
 
 #include "runner/crash.h"
 #include "runner/follow.h"
+#include "runner/host.h"
+#include "runner/paths.h"
 #include "runner/options.h"
 #include "runner/run.h"
 
@@ -27,6 +29,10 @@ int wmain(int argc, wchar_t **argv)
     case kBadOptions:
         return 2;
     default:
+        if (options.host) {
+            HostChannel::Open();
+            ShowLinuxPaths();
+        }
         return Run(options);
     }
 }

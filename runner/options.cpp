@@ -8,6 +8,7 @@
 #include <iterator>
 
 #include "runner/image.h"
+#include "runner/paths.h"
 #include "runner/report.h"
 #include "runner/stepparse.h"
 
@@ -93,7 +94,7 @@ bool AddSteps(const std::wstring &flag, const std::wstring &value,
     std::vector<std::pair<unsigned, std::wstring>> lines;
     if (flag == L"--do")
         lines.emplace_back(0, value);
-    else if (Failure failure = ReadStepsFile(value, lines))
+    else if (Failure failure = ReadStepsFile(FullPath(value), lines))
         return why = L"argument --steps: " + failure.message, false;
     for (const auto &line : lines) {
         Step step;

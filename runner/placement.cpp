@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "runner/paths.h"
 #include "shell/handle.h"
 
 namespace {
@@ -102,7 +103,7 @@ Failure CheckSearchOrder(const std::wstring &program, int programBits, const std
             path = place.folder + L"\\" + found.cFileName; // named as it is there
             FindClose(find);
         }
-        return Fail(kExitRunner, path + L" would be loaded instead of " + dll +
+        return Fail(kExitRunner, ShownPath(path) + L" would be loaded instead of " + ShownPath(dll) +
                                      L": Windows looks in " + place.what +
                                      L" before the PATH. Move that file away (keep it somewhere "
                                      L"safe) or use another --as NAME; mirdu-run changes "

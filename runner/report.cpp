@@ -1,5 +1,7 @@
 #include "runner/report.h"
 
+#include "runner/host.h"
+
 namespace {
 
 bool WriteAll(HANDLE handle, const char *data, size_t size)
@@ -40,7 +42,13 @@ void WriteError(const std::wstring &text) { WriteText(STD_ERROR_HANDLE, text); }
 
 void WriteOutput(const std::wstring &text) { WriteText(STD_OUTPUT_HANDLE, text); }
 
-void Say(const std::wstring &message) { WriteError(L"mirdu-run: " + message + L"\n"); }
+void Say(const std::wstring &message)
+{
+    if (HostChannel *host = HostChannel::Get())
+        host->Send("{\"say\": " + JsonString(Utf8(message)) + "}");
+    else
+        WriteError(L"mirdu-run: " + message + L"\n");
+}
 
 std::wstring Plural(unsigned long long count, const wchar_t *word)
 {

@@ -8,6 +8,8 @@
 #include "runner/crash.h"
 #include "runner/drive.h"
 #include "runner/follow.h"
+#include "runner/host.h"
+#include "runner/paths.h"
 #include "runner/image.h"
 #include "runner/job.h"
 #include "runner/pefile.h"
@@ -95,7 +97,7 @@ std::wstring Summary(unsigned long long calls, const Captures &written, const En
     std::wstring summary = Plural(calls, L"call") + L" logged, " +
                            Plural(written.size(), L"capture file") + L" written (" +
                            std::to_wstring(bytes) + L" bytes), " + ending.words;
-    return log.empty() ? summary : summary + L", log " + FullPath(log);
+    return log.empty() ? summary : summary + L", log " + ShownPath(log);
 }
 
 struct Prepared {
@@ -110,6 +112,15 @@ Failure CheckBeforeRun(const Options &options, Prepared &prepared)
     if (Failure failure = FindProgram(options.program, prepared.program, prepared.bits,
                                       prepared.gui))
         return failure;
+    // Whether programs of its machine type can run is the Linux runner's to tell: the kernel and
+    // the Wine it has.
+    std::wstring why;
+    if (HostChannel *host = HostChannel::Get())
+        if (host->Ask("bits", why, 30000, ", \"bits\": " + std::to_string(prepared.bits)) &&
+            !why.empty())
+            return Fail(kExitMissing, options.program + L" is a " +
+                                          std::to_wstring(prepared.bits) +
+                                          L"-bit program and cannot run here: " + why);
     prepared.inHelper = !options.host && HasConsole();
     HANDLE keys = GetStdHandle(STD_INPUT_HANDLE);
     if (options.interactive && !prepared.inHelper && (keys == NULL || keys == INVALID_HANDLE_VALUE))
@@ -192,13 +203,18 @@ int Run(const Options &options)
     DllPlacement placement;
     ChildJob job;
     CrashHandling crashes;
+    HostChannel *host = HostChannel::Get();
     std::wstring captures = options.captures.empty() ? L"F:\\" : FullPath(options.captures);
     Failure failure;
-    if (!options.log.empty())
+    if (host && options.captures.empty())
+        failure = Fail(kExitBadOptions, L"--host wants --captures DIR");
+    if (!failure && !options.log.empty())
         failure = sinks.OpenLog(options.log);
     if (!failure && !options.trace.empty())
         failure = trace.Open(options.trace);
-    if (!failure)
+    // The Linux runner makes drive F: (a staging folder whose files it moves into the capture
+    // folder) and gives the capture folder.
+    if (!failure && !host)
         failure = options.captures.empty() ? CheckDriveF() : drive.Map(options.captures);
     Captures before = ListCaptures(captures);
     if (!failure)
@@ -211,7 +227,7 @@ int Run(const Options &options)
     if (prepared.inHelper)
         WatchConsoleControl(stopped.get());
     KeysFromInput &keys = KeysFromInput::OfProcess();
-    bool keysOnInput = (options.interactive || options.host) && keys.Start(options.interactive);
+    bool keysOnInput = !host && options.interactive && keys.Start(true);
     trace.Start();
     if (!failure)
         failure = StartProgram(options, prepared, job, reader);
@@ -220,12 +236,13 @@ int Run(const Options &options)
     if (prepared.inHelper)
         job.EndOnConsoleClose();
 
-    sinks.EchoToStandardOutput(true);
+    // The Linux runner shows the lines from the events.
+    sinks.EchoToStandardOutput(!host);
     StepRunner steps(options.stepTimeout);
     for (const std::wstring &step : options.steps)
         steps.Add(step);
     Session session({options, reader, sinks, trace, job, stopped.get(),
-                     keysOnInput ? &keys : nullptr, steps});
+                     keysOnInput ? &keys : nullptr, host, steps});
     Ending ending = session.Watch();
     ReportCrashes(ending, GetProcessId(job.process()), crashes, prepared, options, sinks);
     crashes.Remove();
@@ -237,12 +254,17 @@ int Run(const Options &options)
                                              : L" ended before its console could be read: its "
                                                L"lines, if any, are missing"));
     if (session.pictureTaken())
-        Say(L"screenshot " + FullPath(options.screenshot) + L" written");
+        Say(L"screenshot " + ShownPath(options.screenshot) + L" written");
     else if (!options.screenshot.empty())
         Say(L"no screenshot: " + (session.pictureWhy().empty()
                                       ? std::wstring(L"the run came to no closing prompt, "
                                                      L"timeout or stop")
                                       : session.pictureWhy()));
+    // The last captures the program closed may still be in the Linux runner's staging folder.
+    std::wstring drained;
+    if (host && !host->Ask("drain", drained, 60000))
+        Say(L"the Linux runner did not say that the staged captures were moved: some may be "
+            L"missing from the count");
     Captures written = WrittenSince(before, ListCaptures(captures));
     const std::wstring programEnding = ending.words;
     auto runnerFailed = [&](const Failure &failure) {
@@ -255,13 +277,11 @@ int Run(const Options &options)
         if (Failure failure = WriteImage(captures, written, options.image))
             runnerFailed(failure);
         else
-            Say(L"image " + FullPath(options.image) + L" written");
+            Say(L"image " + ShownPath(options.image) + L" written");
     }
     LeaveOddEntries(captures, written);
     trace.Exit(ending.status, ending.words);
-    // The Linux runner says its own summary: it knows where the captures went.
-    if (!options.host)
-        Say(Summary(session.calls(), written, ending, options.log));
+    Say(Summary(session.calls(), written, ending, options.log));
     CleanedUp();
     return ending.status;
 }

@@ -30,7 +30,7 @@ bool Session::Deliver(const std::vector<std::string> &lines, bool lastHasLineEnd
         calls_ += parsed.back().kind == LogLine::kCall;
         prompts_ += parsed.back().kind == LogLine::kPrompt;
     }
-    p_.trace.Lines(lines, parsed);
+    p_.trace.Lines(lines, parsed, lastHasLineEnd);
     stepLines_.insert(stepLines_.end(), lines.begin(), lines.end());
     if (answer && prompts_ > prompts)
         TakePicture();
@@ -112,6 +112,8 @@ Ending Session::Watch()
             handles[count++] = p_.stopped;
         if (p_.keys)
             handles[count++] = p_.keys->arrived();
+        if (p_.host)
+            handles[count++] = p_.host->arrived();
         DWORD wait = busy ? 0 : p_.reader.followed() ? kIdleMs : kUnreadMs;
         DWORD woke = WaitForMultipleObjects(count, handles, FALSE, wait);
         if (woke == WAIT_OBJECT_0)
@@ -120,13 +122,13 @@ Ending Session::Watch()
             return ReaderGone();
         busy = Take(false);
         PassKeys();
+        Ending commanded;
+        if (!TakeCommands(commanded))
+            return commanded;
         if (!DoSteps())
             return StepFailed(true);
         if (int status = StopStatus())
             return Stopped(status);
-        // For the Linux runner, the end of its pipe is the end of the run.
-        if (p_.options.host && p_.keys && p_.keys->ended())
-            return Stopped(kExitConsoleClosed);
         if (p_.options.timeout > 0 && GetTickCount64() - start >= p_.options.timeout * 1000)
             return TimedOut();
     }
@@ -183,6 +185,49 @@ Ending Session::Stopped(int status)
     if (!closed)
         return {status, L"stopped: standard input was closed (exit status 129)"};
     return {status, L"stopped: the console was closed (exit status 129)"};
+}
+
+// The Linux runner's commands that came: keys, steps, a stop. False when the run ends here.
+bool Session::TakeCommands(Ending &ending)
+{
+    if (!p_.host)
+        return true;
+    HostCommand command;
+    while (p_.host->Next(command)) {
+        if (command.verb == "keys" && p_.options.interactive) {
+            for (wchar_t key : command.text)
+                p_.reader.Type((char)key);
+        } else if (command.verb == "do") {
+            std::wstring why = p_.steps.Add(command.text);
+            if (!why.empty())
+                Say(L"a step that is none was left out: " + why);
+        } else if (command.verb == "stop") {
+            ending = StoppedBy(command.status, command.text);
+            return false;
+        }
+    }
+    if (!p_.host->ended())
+        return true;
+    ending = HostGone();
+    return false;
+}
+
+Ending Session::StoppedBy(int status, const std::wstring &why)
+{
+    Halt(status);
+    return {status, why + L" (exit status " + std::to_wstring(status) + L")"};
+}
+
+// The Linux runner's pipe broke (it was killed): nobody would answer the prompt or take the
+// lines, so the run ends here.
+Ending Session::HostGone()
+{
+    Failure gone = Fail(kExitRunner, L"the Linux runner's pipe to mirdu-run.exe broke: the "
+                                     L"program was ended");
+    Keep(gone);
+    p_.sinks.Note(L"mirdu-run: " + gone.message);
+    Halt(kExitRunner, true);
+    return {kExitRunner, L""};
 }
 
 Ending Session::TimedOut()

@@ -10,6 +10,7 @@
 
 #include "runner/ending.h"
 #include "runner/follow.h"
+#include "runner/host.h"
 #include "runner/job.h"
 #include "runner/keyboard.h"
 #include "runner/logline.h"
@@ -27,7 +28,8 @@ struct SessionParts {
     ChildJob &job;
     HANDLE stopped;        // set by Ctrl+C and the close of mirdu-run's console; or NULL
     KeysFromInput *keys;   // keys on standard input, or null
-    StepRunner &steps;     // --do and --steps
+    HostChannel *host;     // the Linux runner's commands, or null
+    StepRunner &steps;     // --do and --steps, and those that come later
 };
 
 class Session {
@@ -56,6 +58,9 @@ private:
     Ending StepFailed(bool running);
     Ending Ended();
     Ending Stopped(int status);
+    Ending StoppedBy(int status, const std::wstring &why);
+    bool TakeCommands(Ending &ending);
+    Ending HostGone();
     Ending TimedOut();
     Ending ReaderGone();
 

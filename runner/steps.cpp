@@ -137,22 +137,6 @@ const Control *FindBox(const std::vector<Control> &controls, const std::wstring 
     return nullptr;
 }
 
-// Under Wine, a path from the Linux side: the name Windows programs know it by.
-std::wstring ProgramPath(const std::wstring &path)
-{
-    typedef WCHAR *(CDECL * DosName)(const char *);
-    auto dosName = (DosName)(void (*)())GetProcAddress(GetModuleHandleW(L"kernel32.dll"),
-                                                       "wine_get_dos_file_name");
-    if (path[0] == L'/' && dosName) {
-        if (WCHAR *dos = dosName(Utf8(path).c_str())) {
-            std::wstring converted = dos;
-            HeapFree(GetProcessHeap(), 0, dos);
-            return converted;
-        }
-    }
-    return FullPath(path);
-}
-
 } // namespace
 
 std::wstring StepRunner::Add(const std::wstring &text)
@@ -403,7 +387,7 @@ StepRunner::Try StepRunner::EnterName(HANDLE job, const std::wstring &path)
 StepRunner::Try StepRunner::TryOpen(HANDLE job)
 {
     Try t;
-    std::wstring path = ProgramPath(step_.args[0]), now;
+    std::wstring path = FullPath(step_.args[0]), now;
     if (phase_ == 0)
         return EnterName(job, path);
     if (phase_ == 1) {

@@ -2,26 +2,9 @@
 
 #include <cstdio>
 
-namespace {
+#include "runner/host.h"
 
-// A JSON string of UTF-8 text.
-std::string Quoted(const std::string &utf8)
-{
-    std::string out = "\"";
-    for (unsigned char c : utf8) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += (char)c;
-        } else if (c < 0x20) {
-            char escape[8];
-            snprintf(escape, sizeof escape, "\\u%04x", c);
-            out += escape;
-        } else {
-            out += (char)c;
-        }
-    }
-    return out + "\"";
-}
+namespace {
 
 const char *EventOf(LogLine::Kind kind)
 {
@@ -55,32 +38,38 @@ std::string Trace::Begin() const
     return text;
 }
 
+// To the file, and as events to the Linux runner, which shows the lines.
 void Trace::Write(const std::string &records)
 {
     DWORD written;
     if (file_.valid() && !records.empty())
         WriteFile(file_.get(), records.data(), (DWORD)records.size(), &written, NULL);
+    if (HostChannel *host = HostChannel::Get())
+        host->SendLines(records);
 }
 
-void Trace::Lines(const std::vector<std::string> &lines, const std::vector<LogLine> &parsed)
+void Trace::Lines(const std::vector<std::string> &lines, const std::vector<LogLine> &parsed,
+                  bool lastHasLineEnd)
 {
-    if (!file_.valid())
+    if (!file_.valid() && !HostChannel::Get())
         return;
     std::string records, begin = Begin();
     for (size_t i = 0; i < lines.size(); i++) {
         const LogLine &line = parsed[i];
-        records += begin + ", \"line\": " + Quoted(Utf8(Widen(lines[i]))); // console's code page
+        records += begin + ", \"line\": " + JsonString(Utf8(Widen(lines[i]))); // console's code page
         if (line.kind == LogLine::kCall) {
-            records += ", \"call\": " + Quoted(line.call) + ", \"args\": {";
+            records += ", \"call\": " + JsonString(line.call) + ", \"args\": {";
             for (size_t a = 0; a < line.args.size(); a++)
-                records += (a ? ", " : "") + Quoted(line.args[a].first) + ": " +
-                           Quoted(line.args[a].second);
+                records += (a ? ", " : "") + JsonString(line.args[a].first) + ": " +
+                           JsonString(line.args[a].second);
             records += "}";
             if (!line.capture.empty())
-                records += ", \"capture\": " + Quoted(line.capture);
+                records += ", \"capture\": " + JsonString(line.capture);
         } else if (const char *event = EventOf(line.kind)) {
             records += std::string(", \"event\": \"") + event + "\"";
         }
+        if (i + 1 == lines.size() && !lastHasLineEnd)
+            records += ", \"open\": true";
         records += "}\n";
     }
     Write(records);
@@ -90,7 +79,7 @@ void Trace::Key() { Write(Begin() + ", \"event\": \"key\"}\n"); }
 
 void Trace::Window(const std::wstring &line)
 {
-    Write(Begin() + ", \"event\": \"window\", \"line\": " + Quoted(Utf8(line)) + "}\n");
+    Write(Begin() + ", \"event\": \"window\", \"line\": " + JsonString(Utf8(line)) + "}\n");
 }
 
 void Trace::Step(const StepResult &step)
@@ -99,21 +88,21 @@ void Trace::Step(const StepResult &step)
     snprintf(head, sizeof head,
              ", \"event\": \"step\", \"step\": %u, \"ok\": %s, \"seconds\": %.3f",
              step.number, step.ok ? "true" : "false", step.seconds);
-    std::string record = Begin() + head + ", \"text\": " + Quoted(Utf8(step.text));
+    std::string record = Begin() + head + ", \"text\": " + JsonString(Utf8(step.text));
     if (step.acted)
-        record += ", \"control\": {\"class\": " + Quoted(Utf8(step.controlClass)) +
+        record += ", \"control\": {\"class\": " + JsonString(Utf8(step.controlClass)) +
                   ", \"id\": " + std::to_string(step.controlId) +
-                  ", \"text\": " + Quoted(Utf8(step.controlText)) + "}";
+                  ", \"text\": " + JsonString(Utf8(step.controlText)) + "}";
     const std::pair<const char *, const std::wstring *> more[] = {
         {"box", &step.box}, {"found", &step.found}, {"why", &step.why}};
     for (const auto &field : more)
         if (!field.second->empty())
-            record += std::string(", \"") + field.first + "\": " + Quoted(Utf8(*field.second));
+            record += std::string(", \"") + field.first + "\": " + JsonString(Utf8(*field.second));
     Write(record + "}\n");
 }
 
 void Trace::Exit(int status, const std::wstring &ended)
 {
     Write(Begin() + ", \"event\": \"exit\", \"status\": " + std::to_string(status) +
-          ", \"ended\": " + Quoted(Utf8(ended)) + "}\n");
+          ", \"ended\": " + JsonString(Utf8(ended)) + "}\n");
 }

@@ -3,7 +3,8 @@
 //   {"t": 0.512, "line": "KVTWrite : buf = 0071FBD0, addr = 00001000, len = 00000100",
 //    "call": "KVTWrite", "args": {"buf": "0071FBD0", "addr": "00001000", "len": "00000100"},
 //    "capture": "0000-kvtwrite-00001000.bin"}
-// t: seconds since the program started, when mirdu-run read the line; event: banner, prompt,
+// t: seconds since the program started, when mirdu-run read the line; open: true on a last line
+// that has no line end; event: banner, prompt,
 // error (a capture error line), key (mirdu-run answered the prompt), window (a window named
 // at the end), step (a step of --do or --steps finished), exit (with the status and how the
 // run ended).
@@ -25,7 +26,8 @@ public:
     Failure Open(const std::wstring &path);
     // From now on t counts.
     void Start();
-    void Lines(const std::vector<std::string> &lines, const std::vector<LogLine> &parsed);
+    void Lines(const std::vector<std::string> &lines, const std::vector<LogLine> &parsed,
+               bool lastHasLineEnd);
     void Key();
     void Window(const std::wstring &line);
     // {"event": "step", "step": 3, "text": "click \"Write\"", "ok": true, "seconds": 0.051,

@@ -6,9 +6,8 @@ import re
 import signal
 import sys
 
-from mirdu_image import FORMATS
 
-EXIT_STEP, EXIT_TIMEOUT, EXIT_RUNNER, EXIT_NOT_WINDOWS, EXIT_MISSING = 123, 124, 125, 126, 127
+EXIT_RUNNER, EXIT_MISSING = 125, 127   # the others are mirdu-run.exe's; usage: 2
 # usage: 2
 
 # Wine's own idea of a persistent server: it stays this long after its last program.
@@ -56,14 +55,12 @@ def warn(message):
     print("mirdu-run: " + message, file=sys.stderr, flush=True)
 
 
-def seconds(text):
+def lenient_seconds(text):
+    """--timeout, which mirdu-run.exe checks: here only for how long to wait for it."""
     try:
-        value = float(text)
+        return max(0.0, min(float(text), 1e9))
     except ValueError:
-        value = 0
-    if not 0 < value < 1e9:
-        raise argparse.ArgumentTypeError("wants a number of seconds above 0, not %r" % text)
-    return value
+        return 0.0
 
 
 def whole_seconds(text):
@@ -71,17 +68,6 @@ def whole_seconds(text):
         raise argparse.ArgumentTypeError("wants a whole number of seconds, 0 or more, not %r"
                                          % text)
     return int(text)
-
-
-def steps_file(path):
-    """--steps FILE, read by mirdu-run.exe inside Wine: checked here, before Wine starts."""
-    try:
-        with open(path, "rb"):
-            pass
-    except OSError as error:
-        raise argparse.ArgumentTypeError("cannot read the steps %s: %s"
-                                         % (path, error.strerror))
-    return ("--steps", path)
 
 
 def parse_options(argv):
@@ -102,19 +88,17 @@ def parse_options(argv):
                         "build's for the program's machine type)")
     parser.add_argument("--as", dest="name", metavar="NAME.dll",
                         help="the name the program loads the library by (default mirdu.dll)")
-    parser.add_argument("--timeout", metavar="SECONDS", type=seconds,
+    parser.add_argument("--timeout", metavar="SECONDS", type=lenient_seconds,
                         help="end the program and all it started after that long (status 124)")
     parser.add_argument("--interactive", action="store_true",
                         help="leave the closing prompt to your keyboard")
-    parser.add_argument("--do", dest="steps", metavar="STEP", action="append", default=[],
-                        type=lambda step: ("--do", step),
+    parser.add_argument("--do", metavar="STEP", action="append",
                         help="a step that drives the program's windows, done in order while it "
                         "runs (repeatable): window TITLE, click NAME, fill NAME TEXT, open PATH, "
                         "answer BUTTON, wait TEXT, close")
-    parser.add_argument("--steps", dest="steps", metavar="FILE", action="append",
-                        type=steps_file, help="the steps in FILE, one a line; lines that start "
+    parser.add_argument("--steps", metavar="FILE", action="append", help="the steps in FILE, one a line; lines that start "
                         "with # are comments")
-    parser.add_argument("--step-timeout", metavar="SECONDS", type=seconds,
+    parser.add_argument("--step-timeout", metavar="SECONDS",
                         help="how long a step waits for what it needs (default 60)")
     parser.add_argument("--prefix", metavar="DIR", help="the Wine prefix (default: "
                         "mirdu-run's own, under $XDG_DATA_HOME/mirdu or ~/.local/share/mirdu)")
@@ -132,13 +116,29 @@ def parse_options(argv):
     options = parser.parse_args(argv)
     if options.program is None:
         parser.error("no PROGRAM.exe to run")
-    if options.name is not None and not re.fullmatch(r"[^\\/:*?\"<>|.][^\\/:*?\"<>|]*\.dll",
-                                                      options.name, re.IGNORECASE):
-        parser.error("--as wants a file name ending in .dll, not %r" % options.name)
-    if options.image:
-        if os.path.splitext(options.image)[1].lower() not in FORMATS:
-            parser.error("argument --image: cannot tell the format from the name %r: name it "
-                         ".hex or .ihex (Intel HEX) or .bin (raw binary)" % options.image)
     if options.interactive and not os.isatty(0):
         parser.error("--interactive needs a terminal on standard input")
     return options
+
+
+# The options of the Linux runner alone, with whether each takes a value; mirdu-run.exe takes
+# every other one, and checks them.
+LINUX_OPTIONS = {"--prefix": True, "--linger": True, "--no-staging": False, "--display": False,
+                 "--captures": True}
+SWITCHES = {"--interactive", "--no-staging", "--display", "-h", "--help"}
+
+
+def engine_arguments(argv, captures):
+    """The command line of mirdu-run.exe: the user's, without the Linux runner's own options,
+    with the capture folder as an absolute path; paths stay as given (mirdu-run.exe knows Linux
+    paths under Wine)."""
+    kept = []
+    i = 0
+    while i < len(argv) and argv[i].startswith("--") and argv[i] != "--":
+        flag, has_value = argv[i].split("=", 1)[0], "=" in argv[i]
+        takes = flag not in SWITCHES
+        width = 1 if has_value or not takes else 2
+        if flag not in LINUX_OPTIONS:
+            kept += argv[i:i + width]
+        i += width
+    return ["--host", "--captures", captures] + kept + argv[i:]

@@ -12,12 +12,6 @@ from . import staging
 from .session import quiet
 
 
-def digest(path):
-    import hashlib   # only where a DLL is placed or compared: a short run starts faster
-    with open(path, "rb") as f:
-        return hashlib.sha256(f.read()).hexdigest()
-
-
 def default_prefix():
     data = os.environ.get("XDG_DATA_HOME") or os.path.join(os.path.expanduser("~"), ".local",
                                                             "share")
@@ -35,16 +29,19 @@ class Prefix:
     def is_prefix(self):
         return all(os.path.exists(os.path.join(self.path, p)) for p in ("system.reg", "dosdevices"))
 
-    def check(self, bits):
-        """Refuses a folder that is not a prefix, nor one that Wine began or may make, and a
-        prefix that cannot run the program, before anything is written beside it."""
+    def check(self):
+        """Refuses a folder that is not a prefix, nor one that Wine began or may make, before
+        anything is written beside it."""
         begun = os.path.isdir(os.path.join(self.path, "dosdevices"))   # a making cut short
         if (os.path.lexists(self.path) and not begun and not self.is_prefix()
                 and (not os.path.isdir(self.path) or os.listdir(self.path))):
             raise Failure(EXIT_RUNNER, "%s is not a Wine prefix, nor an empty folder: give "
                           "--prefix a Wine prefix or a new folder" % self.path)
-        if self.is_prefix():
-            self.system_folder(bits)
+
+    def is_wide(self):
+        """Whether the prefix runs 64-bit programs (all but those made as 32-bit ones)."""
+        with open(os.path.join(self.path, "system.reg"), encoding="latin-1") as f:
+            return "#arch=win32" not in f.read(4096)
 
     def lock(self):
         """Held for the whole run: one run at a time changes drive F:. The same lock file as
@@ -75,9 +72,9 @@ class Prefix:
         open(os.path.join(self.path, ".mirdu-ready"), "w").close()
 
     def system_folder(self, bits):
-        """The folder of the prefix where a program of that bitness finds system DLLs."""
-        with open(os.path.join(self.path, "system.reg"), encoding="latin-1") as f:
-            wide = "#arch=win32" not in f.read(4096)
+        """The folder of the prefix where a program of that bitness finds system DLLs; a
+        prefix that cannot run it is refused."""
+        wide = self.is_wide()
         windows = os.path.join(self.path, "drive_c", "windows")
         if not wide:
             if bits == 64:
@@ -112,10 +109,6 @@ class Prefix:
             os.rename(self.drive_f, self.saved_f)
         self.note(link=folder)
         os.symlink(folder, self.drive_f)
-
-    def run_file(self, what):
-        """A file of the run's own beside the prefix, for mirdu-run.exe to write."""
-        return os.path.join(self.path, "mirdu-run.%s.%d" % (what, os.getpid()))
 
     def restore(self):
         """Takes away a run's drive F: link, puts back the F: that was there before and moves

@@ -1,18 +1,11 @@
-"""The run's processes: the prefix's wineserver and Wine's services, and mirdu-run.exe inside
-the prefix, which runs the program and does all the console work. Its output is passed on as it
-comes, with the staged capture files moved as they close."""
+"""The processes around a run: the prefix's wineserver and Wine's services, helpers run quietly,
+the environment of Wine's processes, and the terminal's output and signals while a run lasts."""
 
 import os
-import select
 import signal
-import subprocess
 import time
 
-from .options import EXIT_RUNNER, Failure, Stopped
-
-# How long mirdu-run.exe may take to end the run once told to: it names the program's windows
-# and ends its processes, waiting for each a while.
-PATIENCE = 30
+from .options import EXIT_RUNNER, Failure
 
 
 def quiet(command, env, timeout=30):
@@ -107,18 +100,17 @@ class Signals:
             pass
 
 
-class Session:
-    """mirdu-run.exe in a session of its own, and the Wine processes of the run."""
+class Server:
+    """The prefix's wineserver and Wine's services, kept --linger seconds after a run."""
 
     def __init__(self, wine64, wineserver, env, linger):
         self.wine64, self.wineserver, self.env, self.linger = wine64, wineserver, env, linger
-        self.engine = None
-        self.server_started = False
+        self.started = False
 
     def quiet(self, command, timeout=30):
         return quiet(command, self.env, timeout)
 
-    def start_server(self):
+    def start(self):
         """Starts the prefix's wineserver, detached from any terminal, unless one is running.
         It stays --linger seconds after its last program. Wine's own services, which the first
         program of a server starts and which live as long as the server, are started here in
@@ -127,89 +119,21 @@ class Session:
         status = self.quiet([self.wineserver] + persist)
         if status not in (0, 2):   # 2: a server of this prefix is running already
             raise Failure(EXIT_RUNNER, "%s could not start (status %d)" % (self.wineserver, status))
-        self.server_started = status == 0
-        if self.server_started and self.linger:
+        self.started = status == 0
+        if self.started and self.linger:
             self.quiet([self.wine64, "wineboot"], timeout=120)
 
-    def run(self, command, output, errors, keyboard, staging, timeout):
-        """Runs mirdu-run.exe to its end, passing its output on, the keys typed (keyboard: a
-        file descriptor, or None) to it, and moving staged files as they close. A signal, or
-        a timeout long past the one mirdu-run.exe keeps, closes its standard input, which ends
-        the run there; Stopped is raised once it has. Returns its exit status."""
-        self.engine = engine = subprocess.Popen(
-            command, stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-            env=self.env, start_new_session=True)
-        relays = {engine.stdout.fileno(): output, engine.stderr.fileno(): errors}
-        overdue = time.monotonic() + timeout + PATIENCE if timeout else None
-        # Its end wakes the loop: a process that it started may hold its output open longer.
-        ended = os.pidfd_open(engine.pid)
-        drained = None
-        with Signals() as signals:
-            while relays and (drained is None or time.monotonic() < drained):
-                watched = list(relays) + [signals.read] + ([staging] if staging else []) + \
-                    ([keyboard] if keyboard is not None else []) + ([ended] if not drained else [])
-                for ready in select.select(watched, [], [], 0.05 if drained else 1)[0]:
-                    if ready == ended:
-                        drained = time.monotonic() + 0.3   # what it wrote last
-                    elif ready in relays:
-                        data = os.read(ready, 1 << 16)
-                        if data:
-                            relays[ready].write(data)
-                        else:
-                            del relays[ready]
-                    elif ready == keyboard:
-                        keyboard = self.pass_keys(keyboard)
-                    elif ready == signals.read:
-                        signals.drain()
-                    else:
-                        staging.drain()
-                if (signals.received or (overdue and time.monotonic() > overdue)) and \
-                        not engine.stdin.closed:
-                    engine.stdin.close()
-                    overdue = time.monotonic() + PATIENCE
-                elif overdue and time.monotonic() > overdue:
-                    break   # it did not end when told: end() ends it
-            received = signals.received
-        os.close(ended)
-        try:
-            status = engine.wait(timeout=PATIENCE)
-        except subprocess.TimeoutExpired:
-            status = EXIT_RUNNER
-        if received:
-            raise Stopped(received)
-        return status
-
-    def pass_keys(self, keyboard):
-        """Passes what was typed to mirdu-run.exe; None once the keyboard has gone."""
-        typed = os.read(keyboard, 4096)
-        try:
-            if typed:
-                self.engine.stdin.write(typed)
-                self.engine.stdin.flush()
-                return keyboard
-        except (BrokenPipeError, ValueError):
-            pass
-        return None
-
-    def end(self):
-        """Ends every Wine process of the run. A server that the run started goes with all its
-        processes unless it lingers; one that was running before stays, with its own."""
-        if self.server_started and not self.linger:
+    def end(self, engine_pid=None):
+        """Ends every Wine process of the run (the engine's session). A server that the run
+        started goes with all its processes unless it lingers; one that was running before
+        stays, with its own."""
+        if self.started and not self.linger:
             self.quiet([self.wineserver, "-k"])
             self.quiet([self.wineserver, "-w"])
-        if self.engine is None:
+        if engine_pid is None:
             return
-        for pid in session_processes(self.engine.pid):
+        for pid in session_processes(engine_pid):
             try:
                 os.kill(pid, signal.SIGKILL)
-            except OSError:
-                pass
-        try:
-            self.engine.wait(timeout=10)
-        except subprocess.TimeoutExpired:
-            pass
-        for stream in (self.engine.stdin, self.engine.stdout, self.engine.stderr):
-            try:
-                stream.close()
             except OSError:
                 pass

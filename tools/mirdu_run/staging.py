@@ -13,34 +13,12 @@ import os
 import stat
 import struct
 
-from mirdu_image import ImageError, capture_key, capture_stat, kind_of
+from mirdu_image import capture_key, kind_of
 
 from .options import warn
 
 IN_CLOSE_WRITE, IN_Q_OVERFLOW = 0x08, 0x4000
 EVENT = struct.Struct("iIII")   # struct inotify_event, without its name
-
-
-def capture_files(folder):
-    """The entries in folder with a capture's name: name -> (size, mtime, inode), to tell what
-    a run wrote. Only looked at, never opened."""
-    found = {}
-    for entry in os.scandir(folder):
-        if capture_key(entry.name):
-            st = entry.stat(follow_symlinks=False)
-            found[entry.name] = (st.st_size, st.st_mtime_ns, st.st_ino)
-    return found
-
-
-def leave_odd_entries(folder, written):
-    """Takes out of written what is no regular file (a pipe, a device, a folder, a link to one
-    or to nothing), each named on standard error."""
-    for name in sorted(written):
-        try:
-            capture_stat(os.path.join(folder, name))
-        except ImageError as error:
-            warn("%s; left alone" % error)
-            del written[name]
 
 
 def unreplaceable(path, st):

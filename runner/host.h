@@ -1,0 +1,76 @@
+// The channel between mirdu-run.exe and the Linux runner that starts it (--host): commands on
+// standard input, one a line, and events on standard output, one JSON object a line. The engine
+// decides everything that belongs to a run; the Linux runner answers what only Linux knows.
+//
+// Commands:
+//   keys "TEXT"         keys typed at the Linux runner's terminal (--interactive)
+//   do "STEP"           a step, done after those given before
+//   stop STATUS "WHY"   end the run, as a stop with that exit status (a signal on Linux)
+//   answer "TEXT"       the answer to the last question asked
+//   run ["ARG", ...]    (--serve) a run with these options and program
+//   quit                (--serve) no more runs
+// Input that ends without stop or quit means that the Linux runner has gone: the run ends.
+//
+// Events: the records of the trace (trace.h), and
+//   {"say": "MESSAGE"}          a line of mirdu-run's for standard error
+//   {"ask": "QUESTION", ...}    answered with answer: "bits" with "bits": 32 or 64 (why programs
+//                               of that machine type cannot run here, empty when they can), and
+//                               "drain" (move the staged captures of the run into their folder;
+//                               the answer says when it is done)
+//   {"ready": true}             (--serve) waiting for the next run
+// Strings are JSON strings of UTF-8 text.
+#ifndef MIRDU_RUNNER_HOST_H
+#define MIRDU_RUNNER_HOST_H
+
+#include <windows.h>
+
+#include <deque>
+#include <string>
+#include <vector>
+
+#include "shell/handle.h"
+
+struct HostCommand {
+    std::string verb;
+    std::wstring text;             // keys, do, answer, stop
+    int status = 0;                // stop
+    std::vector<std::wstring> args; // run
+};
+
+class HostChannel {
+public:
+    // The channel of this process, which reads its standard input from when it is first used;
+    // null unless mirdu-run.exe was started with --host.
+    static HostChannel *Get();
+    static void Open();
+
+    // Set when commands came or the input ended.
+    HANDLE arrived() const { return arrived_.get(); }
+    // The next command, false when none is waiting.
+    bool Next(HostCommand &command);
+    // Whether the input has ended (after the commands before the end were taken).
+    bool ended();
+    // Asks the Linux runner and waits up to waitMs for the answer; commands that come meanwhile
+    // wait in turn. False when none came.
+    bool Ask(const std::string &question, std::wstring &answer, DWORD waitMs,
+             const std::string &more = "");
+    // Writes one event, a JSON object without its line end.
+    void Send(const std::string &event) { SendLines(event + "\n"); }
+    // Writes events, each a JSON object ending its line, in one go.
+    void SendLines(const std::string &events);
+
+private:
+    HostChannel() = default;
+    static DWORD WINAPI ReadInput(void *self);
+    void Add(const std::string &line);
+
+    UniqueHandle input_, output_, arrived_, thread_;
+    CRITICAL_SECTION lock_;
+    std::deque<HostCommand> commands_;
+    bool ended_ = false;
+};
+
+// A JSON string of UTF-8 text.
+std::string JsonString(const std::string &utf8);
+
+#endif

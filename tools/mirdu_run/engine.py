@@ -1,0 +1,136 @@
+"""mirdu-run.exe inside Wine, the engine of a run: it gets commands on its standard input, one a
+line, and gives events on its standard output, one JSON object a line (runner/host.h tells both).
+Threads take its output as it comes, so that it never waits on a full pipe: events go to a
+queue, questions are answered at once, Wine's own messages on its standard error are passed on,
+and the staging folder is drained meanwhile."""
+
+import json
+import os
+import queue
+import select
+import subprocess
+import threading
+
+from .options import EXIT_RUNNER
+
+# How long the engine may take to end once its run has ended or been stopped: it names the
+# program's windows and ends its processes, waiting for each a while.
+PATIENCE = 30
+
+
+class Engine:
+    """answers: question -> function(event) -> answer text. errors: where Wine's own messages
+    go (a function of bytes). staging: a Staging to drain while the engine runs, or None."""
+
+    def __init__(self, command, env, answers, errors, staging=None):
+        self.command, self.env, self.answers, self.errors = command, env, answers, errors
+        self.staging = staging
+        self.events = queue.Queue()
+        self.process = None
+        self.send_lock = threading.Lock()
+        self.drain_lock = threading.Lock()
+        self.threads = []
+        self.stop_reading = None
+
+    def start(self):
+        self.process = subprocess.Popen(
+            self.command, stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+            env=self.env, start_new_session=True)
+        self.stop_reading, stop_write = os.pipe()
+        self.stop_write = stop_write
+        for target in (self.read_events, self.pass_errors) + \
+                ((self.drain_staging,) if self.staging else ()):
+            thread = threading.Thread(target=target, daemon=True)
+            thread.start()
+            self.threads.append(thread)
+
+    @property
+    def pid(self):
+        return self.process.pid
+
+    def send(self, verb, *values):
+        """One command; False when the engine has gone."""
+        line = " ".join([verb] + [json.dumps(v) for v in values]) + "\n"
+        with self.send_lock:
+            try:
+                self.process.stdin.write(line.encode())
+                self.process.stdin.flush()
+                return True
+            except (BrokenPipeError, ValueError, OSError):
+                return False
+
+    def close_input(self):
+        with self.send_lock:
+            try:
+                self.process.stdin.close()
+            except OSError:
+                pass
+
+    def read_events(self):
+        for line in self.process.stdout:
+            try:
+                event = json.loads(line)
+            except ValueError:
+                self.errors(line)
+                continue
+            if "ask" in event:
+                self.send("answer", self.answer(event))
+            else:
+                self.events.put(event)
+        self.events.put(None)
+
+    def answer(self, event):
+        if event["ask"] == "drain":
+            self.drain()
+            return ""
+        ask = self.answers.get(event["ask"])
+        return ask(event) if ask else ""
+
+    def pass_errors(self):
+        while True:
+            data = self.process.stderr.read1(1 << 16)
+            if not data:
+                return
+            self.errors(data)
+
+    def drain(self):
+        if self.staging:
+            with self.drain_lock:
+                self.staging.drain()
+
+    def drain_staging(self):
+        """Moves each capture that the program closes, as it closes it."""
+        while True:
+            ready = select.select([self.staging, self.stop_reading], [], [])[0]
+            if self.stop_reading in ready:
+                return
+            self.drain()
+
+    def next_event(self, timeout=None):
+        """The next event; None once the engine's output has ended; raises queue.Empty after
+        timeout seconds without one."""
+        return self.events.get(timeout=timeout)
+
+    def wait(self, timeout=PATIENCE):
+        """The engine's exit status, EXIT_RUNNER when it did not end in time."""
+        try:
+            return self.process.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            return EXIT_RUNNER
+
+    def finish(self):
+        """Stops the threads once the engine has gone; its processes are ended by the caller."""
+        if self.stop_reading is not None:
+            os.write(self.stop_write, b"x")
+        for thread in self.threads:
+            thread.join(timeout=10)
+        if self.stop_reading is not None:
+            os.close(self.stop_reading)
+            os.close(self.stop_write)
+            self.stop_reading = None
+        self.drain()
+        for stream in (self.process.stdin, self.process.stdout, self.process.stderr):
+            try:
+                stream.close()
+            except OSError:
+                pass
