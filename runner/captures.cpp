@@ -151,3 +151,16 @@ void LeaveOddEntries(const std::wstring &folder, Captures &written)
         }
     }
 }
+
+std::vector<std::pair<std::wstring, unsigned long long>> InOrder(const Captures &captures)
+{
+    std::vector<std::pair<uint32_t, const Captures::value_type *>> sorted;
+    for (const auto &capture : captures)
+        sorted.emplace_back(capture.second.order, &capture);
+    std::stable_sort(sorted.begin(), sorted.end(),
+                     [](const auto &a, const auto &b) { return a.first < b.first; });
+    std::vector<std::pair<std::wstring, unsigned long long>> files;
+    for (const auto &entry : sorted)
+        files.emplace_back(entry.second->first, entry.second->second.size);
+    return files;
+}

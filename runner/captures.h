@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "runner/report.h"
 #include "shell/handle.h"
@@ -36,6 +38,8 @@ Failure OpenCaptureFile(const std::wstring &path, DWORD access, UniqueHandle &fi
 // Fails, naming it, unless the entry is a file on disk. Wine lists a pipe, a device and a
 // socket as an empty file: such an entry, and a link, is opened to be looked at, never read.
 Failure CheckCaptureFile(const std::wstring &path, const CaptureFile &file);
+// Names and sizes, in the order of the capture numbers.
+std::vector<std::pair<std::wstring, unsigned long long>> InOrder(const Captures &captures);
 // Takes out of written what is no file on disk, each named on standard error.
 void LeaveOddEntries(const std::wstring &folder, Captures &written);
 

@@ -10,6 +10,7 @@ struct Ending {
     int status;
     std::wstring words; // "exit status 2", "crashed: access violation (0xC0000005)"
     bool crashed = false;
+    bool own = false;   // the program's own status, not one of mirdu-run's
 };
 
 // The ending of a program that ended by itself with that exit code. An unhandled exception

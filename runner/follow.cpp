@@ -105,7 +105,8 @@ bool InThisConsole(DWORD pid)
 ConsoleFollower::ConsoleFollower(DWORD pid, HANDLE process, bool interactive)
     : pid_(pid), process_(process), interactive_(interactive), reader_(buffer_)
 {
-    SetConsoleCtrlHandler(IgnoreConsoleEvent, TRUE);
+    static bool ignoring = SetConsoleCtrlHandler(IgnoreConsoleEvent, TRUE);
+    (void)ignoring;
 }
 
 ConsoleFollower::~ConsoleFollower()

@@ -7,6 +7,7 @@
 #include <cwctype>
 #include <iterator>
 
+#include "runner/host.h"
 #include "runner/image.h"
 #include "runner/paths.h"
 #include "runner/report.h"
@@ -64,6 +65,8 @@ const wchar_t kHelp[] =
 
 ParseResult Bad(const std::wstring &message)
 {
+    if (HostChannel::Get())
+        return Say(L"error: " + message), kBadOptions;
     WriteError(kUsage);
     WriteError(L"mirdu-run: error: " + message + L"\n");
     return kBadOptions;

@@ -136,12 +136,18 @@ Failure DllPlacement::Place(const std::wstring &dll, const std::wstring &name)
                                      SystemMessage(GetLastError()));
     std::vector<wchar_t> path(GetEnvironmentVariableW(L"PATH", NULL, 0) + 1, L'\0');
     GetEnvironmentVariableW(L"PATH", path.data(), (DWORD)path.size());
-    SetEnvironmentVariableW(L"PATH", (folder_ + L";" + path.data()).c_str());
+    savedPath_ = path.data();
+    SetEnvironmentVariableW(L"PATH", (folder_ + L";" + savedPath_).c_str());
+    pathSet_ = true;
     return {};
 }
 
 void DllPlacement::Remove()
 {
+    // The next run of an engine that serves many starts with the PATH it had.
+    if (pathSet_)
+        SetEnvironmentVariableW(L"PATH", savedPath_.c_str());
+    pathSet_ = false;
     if (folder_.empty())
         return;
     // The program's processes are gone, but the system may hold the file a moment longer.

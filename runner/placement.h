@@ -21,7 +21,8 @@ public:
     const std::wstring &folder() const { return folder_; }
 
 private:
-    std::wstring folder_, file_;
+    std::wstring folder_, file_, savedPath_;
+    bool pathSet_ = false;
 };
 
 // Refuses when Windows would load another file of that name before it reaches PATH: from

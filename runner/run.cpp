@@ -213,8 +213,9 @@ int Run(const Options &options)
     if (!failure && !options.trace.empty())
         failure = trace.Open(options.trace);
     // The Linux runner makes drive F: (a staging folder whose files it moves into the capture
-    // folder) and gives the capture folder.
-    if (!failure && !host)
+    // folder) and gives the capture folder; elsewhere --captures maps F: here.
+    bool fromLinux = host && UnderWine();
+    if (!failure && !fromLinux)
         failure = options.captures.empty() ? CheckDriveF() : drive.Map(options.captures);
     Captures before = ListCaptures(captures);
     if (!failure)
@@ -249,7 +250,7 @@ int Run(const Options &options)
     placement.Remove();
     drive.Unmap();
     if (!reader.followed())
-        Say(prepared.program + (prepared.gui ? L" opened no console: it did not load the DLL, and "
+        Say(options.program + (prepared.gui ? L" opened no console: it did not load the DLL, and "
                                                L"nothing was logged"
                                              : L" ended before its console could be read: its "
                                                L"lines, if any, are missing"));
@@ -262,7 +263,7 @@ int Run(const Options &options)
                                       : session.pictureWhy()));
     // The last captures the program closed may still be in the Linux runner's staging folder.
     std::wstring drained;
-    if (host && !host->Ask("drain", drained, 60000))
+    if (fromLinux && !host->Ask("drain", drained, 60000))
         Say(L"the Linux runner did not say that the staged captures were moved: some may be "
             L"missing from the count");
     Captures written = WrittenSince(before, ListCaptures(captures));
@@ -280,7 +281,8 @@ int Run(const Options &options)
             Say(L"image " + ShownPath(options.image) + L" written");
     }
     LeaveOddEntries(captures, written);
-    trace.Exit(ending.status, ending.words);
+    trace.Captures(InOrder(written));
+    trace.Exit(ending.status, ending.words, ending.own);
     Say(Summary(session.calls(), written, ending, options.log));
     CleanedUp();
     return ending.status;

@@ -101,8 +101,18 @@ void Trace::Step(const StepResult &step)
     Write(record + "}\n");
 }
 
-void Trace::Exit(int status, const std::wstring &ended)
+void Trace::Captures(const std::vector<std::pair<std::wstring, unsigned long long>> &files)
+{
+    std::string record = Begin() + ", \"event\": \"captures\", \"files\": [";
+    for (size_t i = 0; i < files.size(); i++)
+        record += (i ? ", {\"name\": " : "{\"name\": ") + JsonString(Utf8(files[i].first)) +
+                  ", \"size\": " + std::to_string(files[i].second) + "}";
+    Write(record + "]}\n");
+}
+
+void Trace::Exit(int status, const std::wstring &ended, bool own)
 {
     Write(Begin() + ", \"event\": \"exit\", \"status\": " + std::to_string(status) +
-          ", \"ended\": " + JsonString(Utf8(ended)) + "}\n");
+          ", \"ended\": " + JsonString(Utf8(ended)) + (own ? ", \"program\": true" : "") +
+          "}\n");
 }

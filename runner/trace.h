@@ -34,7 +34,11 @@ public:
     //  "control": {"class": "Button", "id": 1004, "text": "&Write"}}, with "box" (the message
     // box answered), "found" (the console line a wait found) and "why" (a failure) where so.
     void Step(const StepResult &step);
-    void Exit(int status, const std::wstring &ended);
+    // The capture files the run wrote: {"event": "captures", "files": [{"name": ..., "size":
+    // ...}, ...]}, in the order of their numbers.
+    void Captures(const std::vector<std::pair<std::wstring, unsigned long long>> &files);
+    // own: the status is the program's own, not one of mirdu-run's.
+    void Exit(int status, const std::wstring &ended, bool own);
 
 private:
     std::string Begin() const;
