@@ -117,7 +117,7 @@ bool AddSteps(const std::wstring &flag, const std::wstring &value,
 
 ParseResult ParseOptions(int argc, wchar_t **argv, Options &options)
 {
-    std::wstring timeout, linuxOnly, step, stepsFile, stepTimeout, why;
+    std::wstring timeout, linuxOnly, step, stepsFile, stepTimeout, why, folder;
     const struct {
         const wchar_t *flag;
         std::wstring *value; // null: a switch
@@ -135,6 +135,7 @@ ParseResult ParseOptions(int argc, wchar_t **argv, Options &options)
                  {L"--steps", &stepsFile, nullptr},
                  {L"--step-timeout", &stepTimeout, nullptr},
                  {L"--host", nullptr, &options.host},
+                 {L"--cwd", &folder, nullptr},
                  {L"--prefix", &linuxOnly, nullptr},
                  {L"--linger", &linuxOnly, nullptr},
                  {L"--no-staging", nullptr, nullptr},
@@ -165,6 +166,10 @@ ParseResult ParseOptions(int argc, wchar_t **argv, Options &options)
             *option->value = argv[++i];
         else if (option->value)
             return Bad(L"argument " + flag + L": expected one argument");
+        // The folder that relative paths start from, as the Linux runner's user has it: the
+        // one that Wine gave mirdu-run.exe at its start may be on a drive that a run remaps.
+        if (option->value == &folder && !SetCurrentDirectoryW(FullPath(folder).c_str()))
+            return Bad(L"argument --cwd: no folder " + folder);
         if ((option->value == &step || option->value == &stepsFile) &&
             !AddSteps(flag, *option->value, options.steps, why))
             return Bad(why);
@@ -188,5 +193,9 @@ ParseResult ParseOptions(int argc, wchar_t **argv, Options &options)
                    L"': name it .hex or .ihex (Intel HEX) or .bin (raw binary)");
     if (!IsDllName(options.name))
         return Bad(L"--as wants a file name ending in .dll, not '" + options.name + L"'");
+    for (std::wstring *path : {&options.captures, &options.log, &options.trace, &options.image,
+                               &options.screenshot, &options.dll})
+        if (!path->empty())
+            *path = FullPath(*path);
     return kParsed;
 }

@@ -19,10 +19,24 @@ FARPROC WineCall(const char *name)
 
 } // namespace
 
+// A Linux path by the drive that is the Linux root (Z:): the drive that Wine would pick first
+// for it may be one that a run maps elsewhere meanwhile (F:), and Wine keeps its own idea of the
+// drives for a while.
 std::wstring FullPath(const std::wstring &path)
 {
     auto dosName = (DosName)(void (*)())WineCall("wine_get_dos_file_name");
     if (!path.empty() && path[0] == L'/' && dosName) {
+        std::wstring root;
+        if (WCHAR *dos = dosName("/")) {
+            root = dos;
+            HeapFree(GetProcessHeap(), 0, dos);
+        }
+        if (!root.empty() && root.back() == L'\\') {
+            std::wstring converted = root + path.substr(1);
+            for (wchar_t &c : converted)
+                c = c == L'/' ? L'\\' : c;
+            return converted;
+        }
         if (WCHAR *dos = dosName(Utf8(path).c_str())) {
             std::wstring converted = dos;
             HeapFree(GetProcessHeap(), 0, dos);

@@ -137,9 +137,23 @@ Failure CheckBeforeRun(const Options &options, Prepared &prepared)
 Failure StartProgram(const Options &options, const Prepared &prepared, ChildJob &job,
                      ConsoleReader &reader)
 {
-    if (Failure failure = job.Start(prepared.program, options.args, StandardHandles(),
-                                    prepared.gui ? DETACHED_PROCESS : CREATE_NO_WINDOW))
-        return failure;
+    // Under Wine a DLL of a name that Wine has built in would be Wine's: the program is told to
+    // load the file of that name instead.
+    std::wstring overrides;
+    if (UnderWine()) {
+        std::vector<wchar_t> saved(GetEnvironmentVariableW(L"WINEDLLOVERRIDES", NULL, 0) + 1, 0);
+        GetEnvironmentVariableW(L"WINEDLLOVERRIDES", saved.data(), (DWORD)saved.size());
+        overrides = saved.data();
+        std::wstring stem = options.name.substr(0, options.name.size() - 4);
+        SetEnvironmentVariableW(L"WINEDLLOVERRIDES",
+                                (overrides + (overrides.empty() ? L"" : L";") + stem + L"=n").c_str());
+    }
+    Failure started = job.Start(prepared.program, options.args, StandardHandles(),
+                                prepared.gui ? DETACHED_PROCESS : CREATE_NO_WINDOW);
+    if (UnderWine())
+        SetEnvironmentVariableW(L"WINEDLLOVERRIDES", overrides.c_str());
+    if (started)
+        return started;
     if (Failure failure = reader.Start(job.process(), prepared.inHelper, options.interactive))
         return failure;
     job.Resume();

@@ -17,7 +17,7 @@ SOURCE = os.environ.get("MIRDU_SOURCE") or os.path.abspath(
     os.path.join(os.path.dirname(__file__), "..", ".."))
 TOOL = [sys.executable, os.path.join(SOURCE, "tools", "mirdu-image")]
 sys.path.insert(0, os.path.join(SOURCE, "tools"))
-from mirdu_image import capture_key, capture_order  # noqa: E402
+from mirdu.image import capture_key, capture_order  # noqa: E402
 
 DEMO = {"0000-kvtwrite-00001000.bin": bytes(range(256))}
 

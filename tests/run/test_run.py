@@ -21,7 +21,7 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 from mirdu_test import (ARCH, BANNER, BUILD, CLIENT, DRIVE_F, PROMPT,  # noqa: E402
                         SOURCE, TIMEOUT, UNDERLINE, WINE, pattern, results, scratch)
 sys.path.insert(0, os.path.join(SOURCE, "tools"))
-import mirdu_image  # noqa: E402
+import mirdu.image as mirdu_image  # noqa: E402
 
 RUNNER = os.path.join(SOURCE, "tools", "mirdu-run")
 PREFIX = os.path.dirname(os.path.dirname(DRIVE_F))
@@ -94,7 +94,7 @@ def check_trace(test, path, status):
                       ("KVTWrite", {"buf": records[3]["args"]["buf"], "addr": "00001000",
                                     "len": "00000010"}, "0000-kvtwrite-00001000.bin")])
     test.assertEqual([r["event"] for r in records if "event" in r],
-                     ["banner", "prompt", "key", "exit"])
+                     ["banner", "prompt", "key", "captures", "exit"])
     test.assertEqual(records[-1]["status"], status)
     test.assertEqual(sorted(r["t"] for r in records), [r["t"] for r in records])
 

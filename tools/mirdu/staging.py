@@ -13,7 +13,7 @@ import os
 import stat
 import struct
 
-from mirdu_image import capture_key, kind_of
+from .image import capture_key, kind_of
 
 from .options import warn
 

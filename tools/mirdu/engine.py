@@ -20,11 +20,12 @@ PATIENCE = 30
 
 class Engine:
     """answers: question -> function(event) -> answer text. errors: where Wine's own messages
-    go (a function of bytes). staging: a Staging to drain while the engine runs, or None."""
+    go (a function of bytes). The staging folder of the run going on, if any, is drained while
+    the engine runs (use_staging)."""
 
-    def __init__(self, command, env, answers, errors, staging=None):
+    def __init__(self, command, env, answers, errors):
         self.command, self.env, self.answers, self.errors = command, env, answers, errors
-        self.staging = staging
+        self.staging = None
         self.events = queue.Queue()
         self.process = None
         self.send_lock = threading.Lock()
@@ -38,8 +39,7 @@ class Engine:
             env=self.env, start_new_session=True)
         self.stop_reading, stop_write = os.pipe()
         self.stop_write = stop_write
-        for target in (self.read_events, self.pass_errors) + \
-                ((self.drain_staging,) if self.staging else ()):
+        for target in (self.read_events, self.pass_errors, self.drain_staging):
             thread = threading.Thread(target=target, daemon=True)
             thread.start()
             self.threads.append(thread)
@@ -94,17 +94,26 @@ class Engine:
             self.errors(data)
 
     def drain(self):
-        if self.staging:
-            with self.drain_lock:
+        with self.drain_lock:
+            if self.staging:
                 self.staging.drain()
+
+    def use_staging(self, staging):
+        """The staging folder of the run that starts, or None."""
+        with self.drain_lock:
+            self.staging = staging
+        os.write(self.stop_write, b"s")
 
     def drain_staging(self):
         """Moves each capture that the program closes, as it closes it."""
         while True:
-            ready = select.select([self.staging, self.stop_reading], [], [])[0]
+            staging = self.staging
+            ready = select.select([self.stop_reading] + ([staging] if staging else []), [], [])[0]
             if self.stop_reading in ready:
-                return
-            self.drain()
+                if os.read(self.stop_reading, 1) == b"x":
+                    return
+            elif staging:
+                self.drain()
 
     def next_event(self, timeout=None):
         """The next event; None once the engine's output has ended; raises queue.Empty after

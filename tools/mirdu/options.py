@@ -128,10 +128,9 @@ LINUX_OPTIONS = {"--prefix": True, "--linger": True, "--no-staging": False, "--d
 SWITCHES = {"--interactive", "--no-staging", "--display", "-h", "--help"}
 
 
-def engine_arguments(argv, captures):
-    """The command line of mirdu-run.exe: the user's, without the Linux runner's own options,
-    with the capture folder as an absolute path; paths stay as given (mirdu-run.exe knows Linux
-    paths under Wine)."""
+def engine_arguments(argv):
+    """The options and program of mirdu-run.exe's run: the user's, without the Linux runner's
+    own options; paths stay as given (mirdu-run.exe knows Linux paths under Wine)."""
     kept = []
     i = 0
     while i < len(argv) and argv[i].startswith("--") and argv[i] != "--":
@@ -141,4 +140,4 @@ def engine_arguments(argv, captures):
         if flag not in LINUX_OPTIONS:
             kept += argv[i:i + width]
         i += width
-    return ["--host", "--captures", captures] + kept + argv[i:]
+    return kept + argv[i:]

@@ -31,11 +31,12 @@ def registry_names_null_driver(prefix):
 
 
 class Display:
-    """The X server and desktop of one run."""
+    """The X server and desktop of a session's runs. shown: on $DISPLAY; drawn: somewhere, on a
+    virtual X server of its own when not shown, for screenshots."""
 
-    def __init__(self, options, prefix):
-        self.shown = options.display
-        self.drawn = options.display or bool(options.screenshot)
+    def __init__(self, shown, drawn, prefix):
+        self.shown = shown
+        self.drawn = shown or drawn
         self.prefix = prefix
         self.xvfb = None
         self.name = None   # the X display the windows go to, or None

@@ -1,16 +1,19 @@
-"""Why a 32-bit program cannot run here, as probe-32bit beside the mirdu-run command tells (in
-tools/ of a checkout, at the top of the release folder): the kernel, which no package changes,
-or 32-bit Wine, which its packages bring."""
+"""What keeps programs of a machine type from running here, as only Linux can tell: the kernel,
+which no package changes, 32-bit Wine, which its packages bring (probe-32bit tells both), and
+the prefix."""
 
 import os
 import subprocess
 
+from . import files
+from .options import Failure
+
 PROBE_TIMEOUT = 30   # seconds: the probe runs a 96-byte program and `wine --version`
 
 
-def why_32bit_cannot_run(home):
+def why_32bit_cannot_run():
     """None when 32-bit programs run under Wine here; otherwise the reason, in one line."""
-    probe = os.path.join(home, "probe-32bit")
+    probe = files.probe()
     if not os.path.isfile(probe):
         return "no %s, which tells whether this machine runs them (it comes with mirdu-run)" % probe
     why = ask(probe, ["--wine"])
@@ -32,3 +35,16 @@ def ask(probe, flags):
         return None
     lines = done.stdout.strip().splitlines()
     return lines[-1] if lines else "%s says no (exit status %d)" % (probe, done.returncode)
+
+
+def why_cannot_run(bits, prefix):
+    """What keeps programs of that machine type from running in the prefix, empty when nothing
+    does."""
+    why = why_32bit_cannot_run() if bits == 32 else None
+    if why:
+        return why
+    try:
+        prefix.system_folder(bits)
+    except Failure as failure:
+        return str(failure)
+    return ""

@@ -9,7 +9,7 @@ import zlib
 
 from .options import EXIT_MISSING, EXIT_RUNNER, Failure, warn
 from . import staging
-from .session import quiet
+from .server import quiet
 
 
 def default_prefix():
@@ -53,6 +53,9 @@ class Prefix:
         except BlockingIOError:
             warn("waiting for another run on %s (one run at a time uses a prefix)" % self.path)
             fcntl.flock(self.lock_file, fcntl.LOCK_EX)
+
+    def unlock(self):
+        self.lock_file.close()
 
     def make_if_needed(self, env, wine64, wineserver):
         if os.path.exists(os.path.join(self.path, ".mirdu-ready")) or self.is_prefix():

@@ -26,10 +26,9 @@ def quiet(command, env, timeout=30):
         pause = min(pause * 2, 0.05)
 
 
-def wine_environment(prefix, name):
+def wine_environment(prefix):
     env = dict(os.environ, WINEPREFIX=prefix, WINEDEBUG="-all")
-    overrides = ["mscoree,mshtml=", os.environ.get("WINEDLLOVERRIDES", ""),
-                 os.path.splitext(name)[0] + "=n"]
+    overrides = ["mscoree,mshtml=", os.environ.get("WINEDLLOVERRIDES", "")]
     env["WINEDLLOVERRIDES"] = ";".join(o for o in overrides if o)
     for variable in ("DISPLAY", "WAYLAND_DISPLAY"):
         env.pop(variable, None)
