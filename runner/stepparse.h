@@ -14,6 +14,7 @@ struct Step {
     std::vector<std::wstring> args;
     double seconds = 0; // within=SECONDS; 0: the runner's default
     std::wstring text;  // as messages show it: click "Erase chip"
+    std::wstring wrong; // why a line given while the program runs is no step
 };
 
 // Splits a line into words as a POSIX shell does: blanks part words; '...' keeps everything;

@@ -148,6 +148,17 @@ std::wstring StepRunner::Add(const std::wstring &text)
     return why;
 }
 
+void StepRunner::AddLater(const std::wstring &text)
+{
+    Step step;
+    std::wstring why = ParseStep(text, step);
+    if (!why.empty()) {
+        step.text = text;
+        step.wrong = why;
+    }
+    queue_.push_back(step);
+}
+
 StepRunner::State StepRunner::Poll(HANDLE job, const std::vector<std::string> &lines)
 {
     if (failure_)
@@ -177,7 +188,13 @@ StepRunner::State StepRunner::Poll(HANDLE job, const std::vector<std::string> &l
     }
     newLines_ = false;
     ULONGLONG before = GetTickCount64();
-    Try t = TryStep(job);
+    Try t;
+    if (!step_.wrong.empty()) {
+        t.failed = true;
+        t.waiting = step_.wrong;
+    } else {
+        t = TryStep(job);
+    }
     tried_ = GetTickCount64();
     // A try that waited on a busy program waits a few times as long before the next, so that
     // the run's loop spends most of its time reading the console.

@@ -45,6 +45,9 @@ public:
     explicit StepRunner(double seconds) : seconds_(seconds) {}
     // Queues a step after those given; empty, or why the text is no step.
     std::wstring Add(const std::wstring &text);
+    // Queues a step given while the program runs: one that is no step fails in its turn, as
+    // one that cannot be done, so that the steps keep their numbers.
+    void AddLater(const std::wstring &text);
     // Takes the console lines read since the last call and tries the current step once.
     // kIdle: no step is left; kFailed: a step could not be done (failure()).
     State Poll(HANDLE job, const std::vector<std::string> &lines);
