@@ -17,6 +17,8 @@ enum Command : char { kType = 'T', kFinish = 'F' };
 // Between polls: while the program has no console, the helper looks often, for the moment
 // between a console's making and the program's end may be short.
 const DWORD kIdleMs = 5, kAttachMs = 1, kReplyMs = 10000;
+// How long a helper whose pipe broke may take to be seen ended.
+const DWORD kEndingMs = 1000;
 
 bool Ended(HANDLE process) { return WaitForSingleObject(process, 0) != WAIT_TIMEOUT; }
 
@@ -303,7 +305,10 @@ Failure ConsoleReader::Read(std::vector<std::string> &lines)
     if (local_)
         return local_->Poll(lines);
     bool lastHasLineEnd = true;
-    if (helper_.process() && !Receive(lines, lastHasLineEnd, false) && !failure_)
+    if (!helper_.process() || Receive(lines, lastHasLineEnd, false))
+        return failure_;
+    // The pipe breaks as the helper ends: the run says how it ended, once its handle tells.
+    if (WaitForSingleObject(helper_.process(), kEndingMs) != WAIT_OBJECT_0 && !failure_)
         failure_ = Fail(kExitRunner, L"the console reader stopped before the run's end");
     return failure_;
 }

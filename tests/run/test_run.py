@@ -71,13 +71,16 @@ def read_bytes(path):
         return f.read()
 
 
-def run_processes(marker):
-    """Processes whose command line holds marker (a step that only the run's client has)."""
+def run_processes(marker, session=None):
+    """Live processes whose command line holds marker (a step that only the run's client has);
+    with session, only those of that session. An ended one waits for init as a zombie."""
     found = []
     for pid in filter(str.isdigit, os.listdir("/proc")):
         try:
             with open("/proc/%s/cmdline" % pid, "rb") as f:
-                found += [pid] if marker.encode() in f.read() else []
+                if (marker.encode() in f.read() and session in (None, os.getsid(int(pid)))
+                        and read("/proc/%s/stat" % pid).rpartition(") ")[2][:1] != "Z"):
+                    found.append(pid)
         except OSError:
             pass
     return found
@@ -167,7 +170,53 @@ class StepsCases:
         self.assertIn(", step 2 failed (exit status 123)", errors)
 
 
-class RunTool(StepsCases, unittest.TestCase):
+def own_lines(count):
+    """What the client's lines:N prints: the K-th line K characters long, ending in "|"."""
+    return "".join("".join(chr(97 + (i * 7 + k) % 26) for i in range(k - 1)) + "|\n"
+                   for k in range(1, count + 1))
+
+
+class FaultCases:
+    """Runs that go wrong or near the edges, the same through either runner."""
+
+    def test_long_lines_and_a_second_load_come_whole_and_in_order(self):
+        # Lines of 1 to 1,000 characters between the library's lines; a reload frees the
+        # program's console, and both loads' lines come, both prompts answered.
+        for name, steps, shown in [
+                ("lines", ["load", "lines:1000", "unload"],
+                 BANNER + UNDERLINE + own_lines(1000) + PROMPT),
+                ("reload", ["load", "KVTGo", "unload"] * 2,
+                 (BANNER + UNDERLINE + "KVTGo\n" + PROMPT) * 2)]:
+            with self.subTest(name):
+                self.start("whole-" + name, ["--timeout", "30"], steps)
+                code, errors = self.finish()
+                self.assertEqual(code, 0, errors)
+                self.assertEqual(self.console(), shown)
+                self.assertEqual(results(self.out).count("unload done"), steps.count("unload"))
+
+    def test_a_crash_ends_the_run_at_once_and_is_named(self):
+        # Before the reader's first read and after the calls: no dialog waits (the run ends
+        # long before its timeout), the lines written before the crash are logged.
+        for calls, steps in [(1, ["KVTGo", "crash"]), (2, ["KVTGo", "KVTGo", "sleep:300",
+                                                            "crash"])]:
+            with self.subTest(calls=calls):
+                began = time.monotonic()
+                self.start("crash-%d" % calls, ["--timeout", "30"], ["load"] + steps,
+                           client=GUI_CLIENT)
+                code, errors = self.finish()
+                self.assertLess(time.monotonic() - began, 10, errors)
+                self.assertEqual(code, 0xC0000005 & 0xFF, errors)
+                crashed = ("mirdu-run: %s crashed: access violation (0xC0000005) in %s (+0x"
+                           % (GUI_CLIENT, GUI_CLIENT))
+                self.assertRegex(errors, "(?m)^%s[0-9A-F]+\\), the program's own code, not "
+                                 "the library$" % re.escape(crashed))
+                shown = BANNER + UNDERLINE + "KVTGo\n" * calls
+                self.assertEqual(read(self.stdout), shown)
+                self.assertTrue(read(self.log).startswith(shown + crashed), read(self.log))
+                self.assertNotIn("Program Error", errors + read(self.log))
+
+
+class RunTool(StepsCases, FaultCases, unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.saved_f = os.readlink(DRIVE_F) if os.path.islink(DRIVE_F) else None
@@ -416,7 +465,7 @@ def make_unreplaceable(test, path):
         test.addCleanup(subprocess.run, ["chattr", "-i", path])
 
 
-class WindowsRunTool(StepsCases, unittest.TestCase):
+class WindowsRunTool(StepsCases, FaultCases, unittest.TestCase):
     """mirdu-run.exe: drive F: is the prefix's link (Wine's file access does not follow a
     mapping made with DefineDosDevice), so the runs go without --captures."""
 
@@ -505,6 +554,26 @@ class WindowsRunTool(StepsCases, unittest.TestCase):
                 self.assertEqual(lines[2:-3], ["KVTFindNext : host = 0, id = %d" % (n % 256)
                                                for n in range(50000)])
                 self.assertIn("mirdu-run: 50000 calls logged, 0 capture files written", errors)
+
+    def test_a_console_reader_that_goes_ends_the_run_at_once(self):
+        # The helper that reads the GUI client's console, killed while the client sleeps: the
+        # run ends with 125 and says so, and ends the client rather than wait on it.
+        self.start("reader-killed", [], ["load", "KVTGo", "KVTGo", "sleep:600000", "unload"],
+                   client=GUI_CLIENT)
+        wait_for(lambda: read(self.log).endswith("KVTGo\nKVTGo\n"))
+        helpers = run_processes("--follow-console", self.runner.pid)
+        self.assertEqual(len(helpers), 1, helpers)
+        os.kill(int(helpers[0]), signal.SIGKILL)
+        killed = time.monotonic()
+        code, errors = self.finish()
+        self.assertLess(time.monotonic() - killed, 5, errors)
+        self.assertEqual(code, 125, errors)
+        self.assertRegex(errors, r"(?m)^mirdu-run: the console reader \(mirdu-run.exe "
+                         r"--follow-console \d+ ended with exit status -?\d+\) went before the "
+                         r"run ended: the program was ended, and lines may be missing from the "
+                         r"log")
+        self.assertEqual(read(self.stdout), BANNER + UNDERLINE + "KVTGo\nKVTGo\n")
+        self.assertEqual(run_processes("", self.runner.pid), [])
 
     def test_refuses_before_anything_runs(self):
         taken = r"drive F: is taken \(.*\): --captures maps F: only when it is free"
