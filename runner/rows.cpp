@@ -158,6 +158,24 @@ ReadProblem RowReader::Locate(int last, std::string &block, int &first)
     }
 }
 
+// Where a mark written on row went, told by the text before it when the old mark that would
+// tell it has scrolled out: the row of the first snapshot (first..last) whose text it is, or -1
+// when no row or more than one has it.
+int RowReader::Landed(const std::string &block, int first, int row, int last,
+                      const std::string &after, int found) const
+{
+    const size_t text = width_ - kMarkLength;
+    int landed = -1;
+    for (int candidate = row; candidate <= last; candidate++)
+        if (block.compare((size_t)(candidate - first) * width_, text, after,
+                          (size_t)found * width_, text) == 0) {
+            if (landed >= 0)
+                return -1;
+            landed = candidate;
+        }
+    return landed;
+}
+
 // Moves the mark down to a blank-tailed row among those just taken, kMargin rows above the
 // last, and makes sure where it landed: a second snapshot finds the old mark and the new one,
 // and their distance tells how far the buffer scrolled between the choice and the write.
@@ -187,8 +205,12 @@ ReadProblem RowReader::MoveMark(const std::string &block, int first, int last,
     if (gone.kind == ReadProblem::kBroken)
         return gone;
     int found = FindMark(after, (int)(after.size() / width_), serial);
-    if (found < 0 || gone) {
-        // Either mark went: the output ran far ahead meanwhile. Start again from the top.
+    int landed = -1; // the row of the first snapshot that the mark was written on
+    if (found >= 0 && gone)
+        landed = Landed(block, first, row, last, after, found);
+    if (found < 0 || (gone && landed < 0)) {
+        // The output ran so far ahead meanwhile that where the mark went cannot be told.
+        // Start again from the top.
         anchor_ = found < 0 ? -1 : start + found;
         taken_ = 0;
         serial_ = found < 0 ? serial_ : serial;
@@ -197,10 +219,14 @@ ReadProblem RowReader::MoveMark(const std::string &block, int first, int last,
                                     "marked: lines may be missing"};
     }
     int at = start + found;
-    // A buffer that was never full has never scrolled; with no old mark that is all there is
-    // to go by.
-    int scroll = before >= 0 ? (at - anchor_) - (row - before) : 0;
-    int landed = row + scroll; // in the first snapshot's rows
+    if (gone) {
+        Grow(); // the output nearly outran the reading
+    } else {
+        // A buffer that was never full has never scrolled; with no old mark that is all
+        // there is to go by.
+        int scroll = before >= 0 ? (at - anchor_) - (row - before) : 0;
+        landed = row + scroll;
+    }
     anchor_ = at;
     serial_ = serial;
     mayScroll_ = false;

@@ -72,6 +72,8 @@ private:
     bool BlankTail(const std::string &block, int row) const;
     void Take(const std::string &block, int fromRow, int toRow, std::vector<std::string> &lines);
     ReadProblem Locate(int last, std::string &block, int &first);
+    int Landed(const std::string &block, int first, int row, int last, const std::string &after,
+               int found) const;
     ReadProblem MoveMark(const std::string &block, int first, int last,
                          std::vector<std::string> &lines);
     int RowsTakenAtTop(const std::string &block, int last) const;

@@ -317,6 +317,37 @@ TEST_P(RowReaderTest, AScrollBetweenChoosingARowAndMarkingItLosesNothing)
     }
 }
 
+TEST_P(RowReaderTest, AScrollThatTakesTheOldMarkAsTheNewIsCheckedLosesNothing)
+{
+    // Between the write of the new mark and the snapshot that checks it, so many lines come
+    // that the old mark scrolls out: where the new one landed is told by the text before it.
+    std::vector<std::string> lines;
+    for (unsigned i = 0; i < 900; i++)
+        lines.push_back(LineOf(3 + i % 40, i));
+    FakeConsole console(kWidth, 160, GetParam());
+    size_t at = 0;
+    bool written = false;
+    int bursts = 0;
+    console.between = [&](const std::string &call) {
+        size_t count = call == "WriteText" ? 0 : written && call == "ReadRows" ? 110 : 1;
+        written = call == "WriteText";
+        count = std::min(count, lines.size() - at);
+        bursts += count > 1;
+        console.WriteLines({lines.begin() + at, lines.begin() + at + count});
+        at += count;
+    };
+    RowReader reader(console);
+    Outcome run;
+    run.Note(reader.Begin(false));
+    while (at < lines.size())
+        run.Note(reader.Read(run.lines));
+    console.between = nullptr;
+    run.Note(reader.Finish(run.lines, run.lastHasLineEnd));
+    EXPECT_GT(bursts, 0);
+    EXPECT_TRUE(run.problems.empty());
+    EXPECT_EQ(FirstDifference(run.lines, lines), "");
+}
+
 TEST_P(RowReaderTest, ABufferThatFallsBehindGrows)
 {
     const int height = 40;
