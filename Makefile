@@ -36,7 +36,8 @@ soak: build
 	done; tools/wine-server stop; exit $$status
 
 # The release package: dist/mirdu-VERSION.zip (user guide, header, .def, mirdu-run, mirdu-image,
-# SHA256SUMS; win32/ and win64/ each with the DLL, its import library and mirdu-run.exe).
+# SHA256SUMS; win32/ and win64/ each with the DLL, its import library and mirdu-run.exe), and
+# dist/mirdu-VERSION-py3-none-any.whl, the package mirdu for pip with the Windows files it drives.
 dist: build
 	@tools/dist
 

@@ -1,8 +1,10 @@
 """Reproducible release: the i686 and x86_64 mirdu.dll built from two copies of the sources, in
 folders of different names, with different file times, time zones and umasks, have the same
-bytes, and so has the release zip made from each, which holds both builds in the layout that
-the runners look for. Only the DLLs and mirdu-run.exe are built (-j2)."""
+bytes, and so have the release zip made from each, which holds both builds in the layout that
+the runners look for, and the wheel, whose RECORD holds the digest and size of each of its
+files. Only the DLLs and mirdu-run.exe are built (-j2)."""
 
+import base64
 import hashlib
 import io
 import os
@@ -64,6 +66,7 @@ class Reproducible(unittest.TestCase):
             finally:
                 os.umask(old)
             cls.trees.append((tree, env))
+        cls.version = cls.read(os.path.join(cls.trees[0][0], "VERSION")).decode().strip()
 
     @classmethod
     def tearDownClass(cls):
@@ -82,18 +85,27 @@ class Reproducible(unittest.TestCase):
             self.assertTrue(first == second, "the two %s builds of mirdu.dll differ (%d and %d "
                             "bytes)" % (arch, len(first), len(second)))
 
+    @classmethod
+    def packages(cls):
+        """The release zip and the wheel that tools/dist makes in each tree, made once."""
+        if not has_guide(cls.trees[0][0]):
+            raise unittest.SkipTest("README.md has no <!-- guide:start --> section yet: no "
+                                    "user guide, no package")
+        if not hasattr(cls, "made"):
+            cls.made = []
+            for tree, env in cls.trees:
+                run([sys.executable, os.path.join(tree, "tools", "dist"), "--source", tree],
+                    tree, env)
+                cls.made.append({kind: cls.read(os.path.join(tree, "dist", name % cls.version))
+                                 for kind, name in (("zip", "mirdu-%s.zip"),
+                                                    ("wheel", "mirdu-%s-py3-none-any.whl"))})
+        return cls.made
+
     def test_zip(self):
-        if not has_guide(self.trees[0][0]):
-            self.skipTest("README.md has no <!-- guide:start --> section yet: no user guide, "
-                          "no package")
-        zips = []
-        version = self.read(os.path.join(self.trees[0][0], "VERSION")).decode().strip()
-        for tree, env in self.trees:
-            run([sys.executable, os.path.join(tree, "tools", "dist"), "--source", tree], tree, env)
-            zips.append(self.read(os.path.join(tree, "dist", "mirdu-%s.zip" % version)))
+        zips = [made["zip"] for made in self.packages()]
         self.assertTrue(zips[0] == zips[1], "the two release zips differ")
         # The common files, each build's in a folder of its own, and every file in SHA256SUMS.
-        folder = "mirdu-%s/" % version
+        folder = "mirdu-%s/" % self.version
         with zipfile.ZipFile(io.BytesIO(zips[0])) as archive:
             files = {n.replace(folder, "", 1): archive.read(n) for n in archive.namelist()}
         self.assertEqual(sorted(files), ["SHA256SUMS", "mirdu-image", "mirdu-run", "mirdu.def",
@@ -107,6 +119,30 @@ class Reproducible(unittest.TestCase):
             self.assertEqual(files[arch + "/mirdu.dll"], self.read(
                 os.path.join(self.trees[0][0], "build", arch, "mirdu.dll")), arch)
 
+    def test_wheel(self):
+        wheels = [made["wheel"] for made in self.packages()]
+        self.assertTrue(wheels[0] == wheels[1], "the two wheels differ")
+        info = "mirdu-%s.dist-info/" % self.version
+        with zipfile.ZipFile(io.BytesIO(wheels[0])) as archive:
+            entries = archive.infolist()
+            files = {e.filename: archive.read(e) for e in entries}
+        # RECORD, last, lists every other entry once with its digest and size, itself with none.
+        self.assertEqual(entries[-1].filename, info + "RECORD")
+        rows = [line.rsplit(",", 2) for line in files[info + "RECORD"].decode().splitlines()]
+        self.assertEqual([r[0] for r in rows], [e.filename for e in entries])
+        self.assertEqual(rows.pop(), [info + "RECORD", "", ""])
+        for name, digest, size in rows:
+            data = files[name]
+            expected = base64.urlsafe_b64encode(hashlib.sha256(data).digest()).rstrip(b"=")
+            self.assertEqual((digest, size), ("sha256=" + expected.decode(), str(len(data))),
+                             name)
+        for arch in ARCHES:
+            for name in ("mirdu.dll", "mirdu-run.exe"):
+                self.assertEqual(files["mirdu/_files/%s/%s" % (arch, name)], self.read(
+                    os.path.join(self.trees[0][0], "build", arch, name)), (arch, name))
+        modes = {e.filename: e.external_attr >> 16 for e in entries}
+        self.assertEqual(modes.pop("mirdu/_files/probe-32bit"), 0o100755)
+        self.assertEqual(set(modes.values()), {0o100644})
 
 if __name__ == "__main__":
     unittest.main(verbosity=2)

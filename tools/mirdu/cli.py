@@ -4,6 +4,7 @@ at the terminal, stops the run on a signal, and puts everything back on every wa
 
 import os
 import signal
+import sys
 import termios
 import threading
 import time
@@ -95,3 +96,8 @@ def main(argv):
     except OSError as error:
         warn("failed: %s" % error)
         return EXIT_RUNNER
+
+
+def console():
+    """The wheel's mirdu-run command: a console script is called with no arguments."""
+    sys.exit(main(sys.argv[1:]))

@@ -27,8 +27,10 @@ def why_32bit_cannot_run():
 def ask(probe, flags):
     """The probe's reason, None when it answers yes."""
     try:
-        done = subprocess.run([probe] + flags, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                              text=True, errors="replace", timeout=PROBE_TIMEOUT)
+        # Through the shell: an installer need not keep the file's executable mode.
+        done = subprocess.run(["/bin/sh", probe] + flags, stdin=subprocess.DEVNULL,
+                              stdout=subprocess.PIPE, text=True, errors="replace",
+                              timeout=PROBE_TIMEOUT)
     except (OSError, subprocess.TimeoutExpired) as error:
         return "%s failed: %s" % (probe, error)
     if done.returncode == 0:

@@ -1,0 +1,75 @@
+"""The wheel as a user gets it: built by tools/dist into a temporary folder, installed with pip
+(no index) into a fresh virtual environment, and used from a folder outside the checkout, so
+that `import mirdu` can only find the installed package and the Windows files in its _files:
+one run of this build's demo in the project's prefix, the probe, and both commands' --help."""
+
+import json
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import unittest
+
+SOURCE = os.environ.get("MIRDU_SOURCE") or os.path.abspath(
+    os.path.join(os.path.dirname(__file__), "..", ".."))
+BUILD = os.environ.get("MIRDU_BUILD") or os.path.join(SOURCE, "build", "win64")
+PREFIX = os.environ.get("MIRDU_WINEPREFIX") or os.path.join(SOURCE, "build", "wineprefix")
+TIMEOUT = 120
+
+# Run by the virtual environment's Python: what the installed package did, as JSON.
+USE = """
+import json, sys
+import mirdu
+from mirdu import files, machine
+r = mirdu.run(sys.argv[1], captures=sys.argv[2], prefix=sys.argv[3])
+print(json.dumps({"package": mirdu.__file__, "engine": files.engine("win64"),
+                  "probe": files.probe(), "why_32bit": machine.why_32bit_cannot_run(),
+                  "status": r.status, "calls": [c.name for c in r.calls],
+                  "captures": [list(c.data()) for c in r.captures]}))
+"""
+
+
+def run(command, cwd):
+    env = {k: v for k, v in os.environ.items() if k not in ("PYTHONPATH", "PYTHONHOME")}
+    done = subprocess.run(command, cwd=cwd, env=dict(env, PIP_DISABLE_PIP_VERSION_CHECK="1"),
+                          stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                          stderr=subprocess.PIPE, text=True, timeout=TIMEOUT)
+    if done.returncode != 0:
+        raise AssertionError("%s failed (exit status %d):\n%s%s" % (
+            " ".join(command), done.returncode, done.stdout[-2000:], done.stderr[-2000:]))
+    return done.stdout
+
+
+class Wheel(unittest.TestCase):
+    def setUp(self):
+        self.top = tempfile.mkdtemp(prefix="mirdu-wheel-")
+        self.addCleanup(shutil.rmtree, self.top, ignore_errors=True)
+
+    def test_installed_package_runs_the_demo(self):
+        dist, venv = os.path.join(self.top, "dist"), os.path.join(self.top, "venv")
+        run([sys.executable, os.path.join(SOURCE, "tools", "dist"), "--source", SOURCE,
+             "--out", dist], self.top)
+        wheel, = [os.path.join(dist, n) for n in os.listdir(dist) if n.endswith(".whl")]
+        run(["/usr/bin/python3", "-m", "venv", "--system-site-packages", venv], self.top)
+        run([os.path.join(venv, "bin", "pip"), "install", "--no-index", wheel], self.top)
+
+        used = json.loads(run([os.path.join(venv, "bin", "python"), "-c", USE,
+                               os.path.join(BUILD, "mirdu-demo.exe"),
+                               os.path.join(self.top, "captures"), PREFIX], self.top))
+        for key in ("package", "engine", "probe"):
+            self.assertTrue(used[key].startswith(venv + os.sep), "%s: %s" % (key, used[key]))
+        probe = subprocess.run(["/bin/sh", os.path.join(SOURCE, "tools", "probe-32bit"),
+                                "--wine"], stdout=subprocess.DEVNULL, timeout=TIMEOUT)
+        self.assertEqual(used["why_32bit"] is None, probe.returncode == 0, used["why_32bit"])
+        self.assertEqual(used["status"], 0)
+        self.assertEqual(len(used["calls"]), 11, used["calls"])
+        self.assertEqual(used["captures"], [list(range(256))])
+
+        for command in ("mirdu-run", "mirdu-image"):
+            shown = run([os.path.join(venv, "bin", command), "--help"], self.top)
+            self.assertTrue(shown.startswith("usage: " + command), shown[:200])
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
