@@ -2,7 +2,7 @@
 one mirdu.Session of the whole test session, each run keeping its captures, log and trace in
 the test's tmp_path, and a failing test's report that shows what its runs left.
 
-    def test_flash(mirdu, tmp_path):
+    def test_flash(mirdu):
         with mirdu.start("flashtool.exe", as_dll="vendor.dll") as run:
             run.fill("Firmware file:", r"Z:\\fw\\app.bin")
             run.click("Program device")
