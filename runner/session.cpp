@@ -141,6 +141,7 @@ Ending Session::Ended()
     p_.job.EndAll(ending.status);
     if (p_.steps.Abandon(L"the program ended first (" + ending.words + L")"))
         return StepFailed(false);
+    RecordSteps();
     return ending;
 }
 

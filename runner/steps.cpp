@@ -216,6 +216,11 @@ StepRunner::State StepRunner::Poll(HANDLE job, const std::vector<std::string> &l
 
 Failure StepRunner::Abandon(const std::wstring &why)
 {
+    // A step that had acted and waited only for its window to go is done: the program took
+    // the window with it (a last message box answered, a dialog whose OK ends the program).
+    if (active_ && ((step_.verb == Step::kAnswer && phase_ == 1) ||
+                    (step_.verb == Step::kOpen && phase_ == 2)))
+        Finish(true, L"");
     if (failure_ || !pending())
         return failure_;
     if (!active_) {
