@@ -354,6 +354,29 @@ class RunTool(StepsCases, FaultCases, unittest.TestCase):
                 else:
                     self.assertRegex(errors, r"is a (32|64)-bit DLL but .* is a (64|32)-bit")
 
+    def test_a_run_waits_for_another_on_the_prefix_but_not_for_ever(self):
+        from mirdu.options import Failure
+        from mirdu.prefix import Prefix
+        holder = Prefix(PREFIX)
+        holder.lock()
+        try:
+            self.start("lock-wait", ["--as", NAME], ["load:" + NAME])
+            time.sleep(1.5)
+            self.assertIsNone(self.runner.poll(), "the run did not wait")
+            self.assertFalse(os.path.exists(self.out), "the program ran")
+            with self.assertRaises(Failure) as refused:
+                Prefix(PREFIX).lock(patience=0.3)
+            self.assertEqual(str(refused.exception), "another run (process %d) has "
+                             "held %s for 0.3 s; give --prefix another folder, or end that run"
+                             % (os.getpid(), PREFIX))
+        finally:
+            holder.unlock()
+        code, errors = self.finish()
+        self.assertEqual(code, 0, errors)
+        self.assertIn("mirdu-run: waiting for another run on %s (process %d) (one run at a "
+                      "time uses a prefix)\n" % (PREFIX, os.getpid()), errors)
+        self.assertIn("load ok", results(self.out))
+
     def test_a_32bit_program_where_none_can_run_is_refused_with_the_cause(self):
         # The probe answers no as a kernel without 32-bit support would: in the win64 lane the
         # 32-bit program is the other build's client.

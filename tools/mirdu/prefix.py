@@ -5,6 +5,7 @@ included."""
 import fcntl
 import json
 import os
+import time
 import zlib
 
 from .options import EXIT_MISSING, EXIT_RUNNER, Failure, warn
@@ -16,6 +17,10 @@ def default_prefix():
     data = os.environ.get("XDG_DATA_HOME") or os.path.join(os.path.expanduser("~"), ".local",
                                                             "share")
     return os.path.join(data, "mirdu", "wineprefix")
+
+
+# How long a run waits for another run's hold on the prefix before it gives up.
+LOCK_PATIENCE = 600
 
 
 class Prefix:
@@ -43,18 +48,52 @@ class Prefix:
         with open(os.path.join(self.path, "system.reg"), encoding="latin-1") as f:
             return "#arch=win32" not in f.read(4096)
 
-    def lock(self):
+    def lock(self, patience=LOCK_PATIENCE):
         """Held for the whole run: one run at a time changes drive F:. The same lock file as
-        the project's tools/wine-env uses to make the prefix."""
+        the project's tools/wine-env uses to make the prefix. Another run's lock is waited
+        for, but not for ever: a run or session that hangs would otherwise hang every later
+        one with it."""
         os.makedirs(os.path.dirname(self.path), exist_ok=True)
-        self.lock_file = open(self.path + ".lock", "a")
+        self.lock_file = open(self.path + ".lock", "a+")
+        if not self.try_lock():
+            holder = self.holder()
+            warn("waiting for another run on %s%s (one run at a time uses a prefix)"
+                 % (self.path, " (process %s)" % holder if holder else ""))
+            deadline = time.monotonic() + patience
+            while not self.try_lock():
+                if time.monotonic() >= deadline:
+                    self.lock_file.close()
+                    raise Failure(EXIT_RUNNER, "another run%s has held %s for %s s; give "
+                                  "--prefix another folder, or end that run"
+                                  % (" (process %s)" % holder if holder else "", self.path,
+                                     "%g" % patience))
+                time.sleep(0.1)
+        self.lock_file.truncate(0)
+        self.lock_file.write("%d\n" % os.getpid())
+        self.lock_file.flush()
+
+    def try_lock(self):
         try:
             fcntl.flock(self.lock_file, fcntl.LOCK_EX | fcntl.LOCK_NB)
+            return True
         except BlockingIOError:
-            warn("waiting for another run on %s (one run at a time uses a prefix)" % self.path)
-            fcntl.flock(self.lock_file, fcntl.LOCK_EX)
+            return False
+
+    def holder(self):
+        """The run that holds the lock, as it wrote itself into the lock file; None where
+        another tool holds it or the run that wrote itself there was killed."""
+        self.lock_file.seek(0)
+        text = self.lock_file.read(32).strip()
+        try:
+            os.kill(int(text), 0)
+        except (ValueError, ProcessLookupError):
+            return None
+        except PermissionError:
+            pass
+        return text
 
     def unlock(self):
+        self.lock_file.truncate(0)
         self.lock_file.close()
 
     def make_if_needed(self, env, wine64, wineserver):
