@@ -1,7 +1,8 @@
 """The wheel as a user gets it: built by tools/dist into a temporary folder, installed with pip
 (no index) into a fresh virtual environment, and used from a folder outside the checkout, so
 that `import mirdu` can only find the installed package and the Windows files in its _files:
-one run of this build's demo in the project's prefix, the probe, and both commands' --help."""
+one run of this build's demo in the project's prefix, the probe, both commands' --help, and
+pytest finding the installed plugin by its entry point, as a rig's own tests use it."""
 
 import json
 import os
@@ -29,9 +30,34 @@ print(json.dumps({"package": mirdu.__file__, "engine": files.engine("win64"),
                   "captures": [list(c.data()) for c in r.captures]}))
 """
 
+# A rig's tests as README shows them, with the lane's demo and GUI client as the programs.
+RIG = """
+import pytest
+from mirdu import StepError
+
+TOOL = ["load:vendor.dll", "flashtool:Flash Tool", "unload"]
+
+
+def test_the_demo_writes_one_block(mirdu):
+    result = mirdu.run(%(demo)r)
+    assert result.status == 0
+    assert [c.name for c in result.calls][:2] == ["KVTFindFirst", "KVTFindNext"]
+    (capture,) = result.captures
+    assert (capture.addr, capture.data()) == (0x1000, bytes(range(256)))
+
+
+def test_a_missing_button_says_what_there_is(mirdu):
+    with pytest.raises(StepError) as failed:
+        with mirdu.start(%(gui)r, *TOOL, as_dll="vendor.dll") as run:
+            run.window("Flash Tool", timeout=60)
+            run.click("Erase chip", timeout=2)
+    assert "no such control" in str(failed.value)
+"""
+
 
 def run(command, cwd):
-    env = {k: v for k, v in os.environ.items() if k not in ("PYTHONPATH", "PYTHONHOME")}
+    env = {k: v for k, v in os.environ.items() if k not in (
+        "PYTHONPATH", "PYTHONHOME", "PYTEST_DISABLE_PLUGIN_AUTOLOAD", "PYTEST_PLUGINS")}
     done = subprocess.run(command, cwd=cwd, env=dict(env, PIP_DISABLE_PIP_VERSION_CHECK="1"),
                           stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                           stderr=subprocess.PIPE, text=True, timeout=TIMEOUT)
@@ -69,6 +95,15 @@ class Wheel(unittest.TestCase):
         for command in ("mirdu-run", "mirdu-image"):
             shown = run([os.path.join(venv, "bin", command), "--help"], self.top)
             self.assertTrue(shown.startswith("usage: " + command), shown[:200])
+
+        # The plugin loads by its entry point, as it does in a user's pytest.
+        rig = os.path.join(self.top, "test_rig.py")
+        with open(rig, "w") as f:
+            f.write(RIG % {"demo": os.path.join(BUILD, "mirdu-demo.exe"),
+                           "gui": os.path.join(BUILD, "mirdu-client-gui.exe")})
+        shown = run([os.path.join(venv, "bin", "python"), "-m", "pytest", "-p",
+                     "no:cacheprovider", "--mirdu-prefix", PREFIX, rig], self.top)
+        self.assertRegex(shown, r"\n=+ 2 passed in ", shown[-2000:])
 
 
 if __name__ == "__main__":
