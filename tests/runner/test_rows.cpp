@@ -160,6 +160,20 @@ struct Outcome {
     }
 };
 
+// Reads while the console's between hook writes the lines, until `written` reaches `total`,
+// then what is left.
+Outcome ReadAsWritten(FakeConsole &console, const size_t &written, size_t total)
+{
+    RowReader reader(console);
+    Outcome run;
+    run.Note(reader.Begin(false));
+    while (written < total)
+        run.Note(reader.Read(run.lines));
+    console.between = nullptr;
+    run.Note(reader.Finish(run.lines, run.lastHasLineEnd));
+    return run;
+}
+
 // Writes the lines in chunks, reading after each, then finishes.
 Outcome ReadWhileWriting(FakeConsole &console, const std::vector<std::string> &lines,
                      const std::vector<size_t> &chunks)
@@ -278,13 +292,7 @@ TEST_P(RowReaderTest, OutputBetweenTheReadersOwnCallsLosesNothing)
             console.WriteLines({lines.begin() + at, lines.begin() + at + count});
             at += count;
         };
-        RowReader reader(console);
-        Outcome run;
-        run.Note(reader.Begin(false));
-        while (at < lines.size())
-            run.Note(reader.Read(run.lines));
-        console.between = nullptr;
-        run.Note(reader.Finish(run.lines, run.lastHasLineEnd));
+        Outcome run = ReadAsWritten(console, at, lines.size());
         EXPECT_TRUE(run.problems.empty()) << "seed " << seed;
         EXPECT_EQ(FirstDifference(run.lines, lines), "") << "seed " << seed;
     }
@@ -305,13 +313,7 @@ TEST_P(RowReaderTest, AScrollBetweenChoosingARowAndMarkingItLosesNothing)
             console.WriteLines({lines.begin() + at, lines.begin() + at + count});
             at += count;
         };
-        RowReader reader(console);
-        Outcome run;
-        run.Note(reader.Begin(false));
-        while (at < lines.size())
-            run.Note(reader.Read(run.lines));
-        console.between = nullptr;
-        run.Note(reader.Finish(run.lines, run.lastHasLineEnd));
+        Outcome run = ReadAsWritten(console, at, lines.size());
         EXPECT_TRUE(run.problems.empty()) << "burst " << burst;
         EXPECT_EQ(FirstDifference(run.lines, lines), "") << "burst " << burst;
     }
@@ -336,13 +338,7 @@ TEST_P(RowReaderTest, AScrollThatTakesTheOldMarkAsTheNewIsCheckedLosesNothing)
         console.WriteLines({lines.begin() + at, lines.begin() + at + count});
         at += count;
     };
-    RowReader reader(console);
-    Outcome run;
-    run.Note(reader.Begin(false));
-    while (at < lines.size())
-        run.Note(reader.Read(run.lines));
-    console.between = nullptr;
-    run.Note(reader.Finish(run.lines, run.lastHasLineEnd));
+    Outcome run = ReadAsWritten(console, at, lines.size());
     EXPECT_GT(bursts, 0);
     EXPECT_TRUE(run.problems.empty());
     EXPECT_EQ(FirstDifference(run.lines, lines), "");
