@@ -21,7 +21,8 @@ SCALE = r"ratio=%s first=%s last=%s first_us=%s last_us=%s bare_first_us=%s bare
     (NUMBER,) * 7)
 RUNNER_LINES = [re.compile(r"^scale %s writes=400 wall_s=%s$" % (SCALE, NUMBER)),
                 re.compile(r"^scale-plain %s writes=200 wall_s=%s$" % (SCALE, NUMBER)),
-                re.compile(r"^rerun ratio=%s ours_ms=%s floor_ms=%s$" % ((NUMBER,) * 3))]
+                re.compile(r"^rerun ratio=%s ours_ms=%s floor_ms=%s over_ms=(-?[0-9.]+)$"
+                           % ((NUMBER,) * 3))]
 
 
 class QuickBenchmark(unittest.TestCase):
@@ -70,6 +71,8 @@ class QuickBenchmark(unittest.TestCase):
                 # scale: the last writes over the first; rerun: ours over the floor
                 expected = last / first if line.startswith("scale") else first / last
                 self.assertAlmostEqual(ratio, expected, delta=0.001 + ratio * 0.001)
+                if line.startswith("rerun"):   # ours less the floor, in ms
+                    self.assertAlmostEqual(float(match.group(4)), first - last, delta=0.2)
 
     def test_table_names_every_case_and_capture_folders_are_gone(self):
         for case in MEASURED + ["cycle", "scale", "scale-plain", "rerun"]:

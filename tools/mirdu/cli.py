@@ -100,4 +100,17 @@ def main(argv):
 
 def console():
     """The wheel's mirdu-run command: a console script is called with no arguments."""
-    sys.exit(main(sys.argv[1:]))
+    exit_now(main(sys.argv[1:]))
+
+
+def exit_now(status):
+    """Ends the process once the run is over and everything is written and put back, without
+    the interpreter's teardown of every module it loaded (about 6 ms of a short run)."""
+    if not isinstance(status, int):
+        sys.exit(status)
+    try:
+        sys.stdout.flush()
+        sys.stderr.flush()
+    except OSError:
+        pass
+    os._exit(status)
