@@ -38,6 +38,9 @@ HANDLE g_cleanedUp = CreateEventW(NULL, TRUE, FALSE, NULL);
 // Windows ends a process 5 s after a close event: the run has this long to end its job, name
 // the program's windows and put drive F: back.
 const DWORD kCloseGrace = 4000;
+// A start that failed before any of the program's code ran is tried this often, this far apart.
+const int kStartAttempts = 3;
+const DWORD kStartRetryMs = 50;
 
 BOOL WINAPI OnConsoleControl(DWORD event)
 {
@@ -141,9 +144,20 @@ Failure ChildJob::Start(const std::wstring &program, const std::vector<std::wstr
     startup.dwYCountChars = kConsoleRows;
     DWORD flags = CREATE_SUSPENDED | consoleFlags;
     PROCESS_INFORMATION started = {};
-    if (!CreateProcessW(program.c_str(), &commandLine[0], NULL, NULL, inherit, flags, NULL, NULL,
-                        &startup, &started)) {
-        DWORD error = GetLastError();
+    // Wine's loader now and then fails to lay out a new process's address space before any of
+    // its code runs, which CreateProcess reports as an internal error: start it again.
+    BOOL created = FALSE;
+    DWORD error = 0;
+    for (int attempt = 0; attempt < kStartAttempts && !created; attempt++) {
+        if (attempt)
+            Sleep(kStartRetryMs);
+        created = CreateProcessW(program.c_str(), &commandLine[0], NULL, NULL, inherit, flags,
+                                 NULL, NULL, &startup, &started);
+        error = created ? 0 : GetLastError();
+        if (error != ERROR_INTERNAL_ERROR)
+            break;
+    }
+    if (!created) {
         int status = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND
                          ? kExitMissing
                          : error == ERROR_BAD_EXE_FORMAT || error == ERROR_EXE_MACHINE_TYPE_MISMATCH
