@@ -226,7 +226,7 @@ class RunTool(StepsCases, FaultCases, unittest.TestCase):
         set_drive_f("link" if cls.saved_f else "nothing", cls.saved_f)
 
     def start(self, name, options, steps, drive="link", extra=None, out=True, setup=None,
-              client=CLIENT, build=BUILD):
+              client=CLIENT, build=BUILD, runner=RUNNER):
         """Starts mirdu-run on a copy of the client alone in a folder. extra: a file to make
         first (a path in the test's folder, or absolute) that holds something else than a DLL.
         Without out the client prints its results on the console. drive None leaves drive F:
@@ -247,7 +247,7 @@ class RunTool(StepsCases, FaultCases, unittest.TestCase):
             os.path.join(self.folder, n) for n in ("f", "console.log", "out.txt", "stdout.txt"))
         if setup:
             setup()
-        command = [RUNNER, "--prefix", PREFIX, "--captures", self.captures, "--log", self.log]
+        command = [runner, "--prefix", PREFIX, "--captures", self.captures, "--log", self.log]
         self.marker = "run-%s-%d" % (name, os.getpid())
         options = [os.path.join(self.folder, o) if o == "not-a-prefix" else o for o in options]
         command += options + ["--", os.path.join(self.program, client)]
@@ -376,6 +376,21 @@ class RunTool(StepsCases, FaultCases, unittest.TestCase):
         self.assertIn("mirdu-run: waiting for another run on %s (process %d) (one run at a "
                       "time uses a prefix)\n" % (PREFIX, os.getpid()), errors)
         self.assertIn("load ok", results(self.out))
+
+    def test_an_engine_that_ends_before_it_is_ready_leaves_everything_as_it_was(self):
+        # The package beside a build whose mirdu-run.exe is a program that knows no --serve.
+        tree = scratch("engine-gone")
+        shutil.copytree(os.path.join(SOURCE, "tools", "mirdu"), os.path.join(tree, "tools", "mirdu"))
+        shutil.copy(RUNNER, os.path.join(tree, "tools"))
+        os.makedirs(os.path.join(tree, "build", ARCH))
+        shutil.copy(os.path.join(BUILD, CLIENT), os.path.join(tree, "build", ARCH, "mirdu-run.exe"))
+        self.start("engine-gone", [], ["load"], runner=os.path.join(tree, "tools", "mirdu-run"))
+        code, errors = self.finish()
+        self.assertEqual(code, 125, errors)
+        self.assertRegex(errors, r"\nmirdu-run: mirdu-run.exe ended before it was ready \(exit "
+                         r"status \d+\)\n$")
+        self.assertEqual(os.listdir(self.captures), [])   # no staging folder left in it
+        self.assertFalse(os.path.exists(self.out), "the program ran")
 
     def test_a_32bit_program_where_none_can_run_is_refused_with_the_cause(self):
         # The probe answers no as a kernel without 32-bit support would: in the win64 lane the

@@ -12,9 +12,20 @@ A Session keeps one prefix and one engine for many runs; Session.start() gives a
 steps drive while the program runs (window, click, fill, open, answer, wait, close). The pytest
 plugin (mirdu.plugin) gives a fixture `mirdu` with run() and start()."""
 
-from .options import Failure
-from .result import Call, Capture, Result
-from .session import Run, RunError, Session, StepError, run
+# The names below are imported at first use: a mirdu-run command starts its engine sooner.
+_PLACES = {"Failure": "options", "Call": "result", "Capture": "result", "Result": "result",
+           "Run": "runs", "RunError": "runs", "StepError": "runs", "Session": "session",
+           "run": "session"}
 
-__all__ = ["Call", "Capture", "Failure", "Result", "Run", "RunError", "Session", "StepError",
-           "run"]
+__all__ = sorted(_PLACES)
+
+
+def __getattr__(name):
+    if name not in _PLACES:
+        raise AttributeError("module 'mirdu' has no attribute %r" % name)
+    import importlib
+    return getattr(importlib.import_module("." + _PLACES[name], __name__), name)
+
+
+def __dir__():
+    return sorted(set(globals()) | set(_PLACES))

@@ -19,7 +19,8 @@ import os
 import pytest
 
 from .prefix import default_prefix
-from .session import RunError, Session, StepError
+from .runs import RunError, StepError
+from .session import Session
 
 LOG_TAIL = 20
 RIG = pytest.StashKey()

@@ -9,7 +9,6 @@ import time
 import zlib
 
 from .options import EXIT_MISSING, EXIT_RUNNER, Failure, warn
-from . import staging
 from .server import quiet
 
 
@@ -169,6 +168,7 @@ class Prefix:
             else:
                 os.rename(self.saved_f, self.drive_f)
         if state.get("staging"):
+            from . import staging
             moved = staging.empty(state["staging"], state["captures"], killed)
             if killed and moved:
                 warn("moved %d file%s that a killed run on %s left in %s into %s"
