@@ -22,6 +22,8 @@ SCALE = r"ratio=%s first=%s last=%s first_us=%s last_us=%s bare_first_us=%s bare
 RUNNER_LINES = [re.compile(r"^scale %s writes=400 wall_s=%s$" % (SCALE, NUMBER)),
                 re.compile(r"^scale-plain %s writes=200 wall_s=%s$" % (SCALE, NUMBER)),
                 re.compile(r"^rerun ratio=%s ours_ms=%s floor_ms=%s over_ms=(-?[0-9.]+)$"
+                           % ((NUMBER,) * 3)),
+                re.compile(r"^session ratio=%s ours_ms=%s floor_ms=%s over_ms=(-?[0-9.]+)$"
                            % ((NUMBER,) * 3))]
 
 
@@ -43,7 +45,7 @@ class QuickBenchmark(unittest.TestCase):
     def test_one_line_per_case_in_order(self):
         self.assertIsNotNone(self.lines, self.output)
         self.assertEqual([line.split(" ", 1)[0] for line in self.lines],
-                         MEASURED + ["cycle", "scale", "scale-plain", "rerun"],
+                         MEASURED + ["cycle", "scale", "scale-plain", "rerun", "session"],
                          "\n".join(self.lines))
 
     def test_measured_cases_have_positive_figures_and_their_ratio(self):
@@ -59,23 +61,23 @@ class QuickBenchmark(unittest.TestCase):
 
     def test_cycle_in_milliseconds_and_the_runs_through_mirdu_run(self):
         self.assertIsNotNone(self.lines, self.output)
-        match = CYCLE_LINE.match(self.lines[-4])
-        self.assertIsNotNone(match, self.lines[-4])
+        match = CYCLE_LINE.match(self.lines[-5])
+        self.assertIsNotNone(match, self.lines[-5])
         self.assertGreater(float(match.group(1)), 0)
-        for line, form in zip(self.lines[-3:], RUNNER_LINES):
+        for line, form in zip(self.lines[-4:], RUNNER_LINES):
             with self.subTest(line=line):
                 match = form.match(line)
                 self.assertIsNotNone(match, line)
                 ratio, first, last = (float(g) for g in match.groups()[:3])
                 self.assertGreater(min(first, last), 0)
-                # scale: the last writes over the first; rerun: ours over the floor
+                # scale: the last writes over the first; rerun, session: ours over the floor
                 expected = last / first if line.startswith("scale") else first / last
                 self.assertAlmostEqual(ratio, expected, delta=0.001 + ratio * 0.001)
-                if line.startswith("rerun"):   # ours less the floor, in ms
+                if not line.startswith("scale"):   # ours less the floor, in ms
                     self.assertAlmostEqual(float(match.group(4)), first - last, delta=0.2)
 
     def test_table_names_every_case_and_capture_folders_are_gone(self):
-        for case in MEASURED + ["cycle", "scale", "scale-plain", "rerun"]:
+        for case in MEASURED + ["cycle", "scale", "scale-plain", "rerun", "session"]:
             self.assertRegex(self.output, r"(?m)^%s\s" % case)
         self.assertEqual(sorted(os.listdir(self.folder)), ["details.txt", "results.txt"])
 
