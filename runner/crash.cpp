@@ -4,6 +4,7 @@
 #include <map>
 
 #include "runner/job.h"
+#include "runner/report.h"
 #include "shell/handle.h"
 
 namespace {
@@ -89,8 +90,8 @@ void Note(const CrashReport &crash, const wchar_t *reports)
     UniqueHandle file(CreateFileW(reports, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                   NULL, OPEN_ALWAYS, 0, NULL));
     char line[600];
-    int size = snprintf(line, sizeof line, "%lu %08lX %llX %ls\n", (unsigned long)crash.pid,
-                        (unsigned long)crash.code, crash.offset, crash.module.c_str());
+    int size = snprintf(line, sizeof line, "%lu %08lX %llX %s\n", (unsigned long)crash.pid,
+                        (unsigned long)crash.code, crash.offset, Utf8(crash.module).c_str());
     DWORD written;
     if (file.valid() && size > 0 && size < (int)sizeof line)
         WriteFile(file.get(), line, size, &written, NULL);
@@ -186,8 +187,7 @@ std::vector<CrashReport> CrashHandling::Reports() const
             report.pid = pid;
             report.code = code;
             report.offset = offset;
-            std::string module(line + used);
-            report.module.assign(module.begin(), module.end());
+            report.module = FromUtf8(line + used);
             reports.push_back(report);
         }
         line = end + 1;

@@ -5,10 +5,9 @@
 // ends it, as error reporting would after its dialog. Wine ignores the error mode and starts
 // the debugger that the prefix names (AeDebug), whose default shows a dialog. So under Wine,
 // for the run, the prefix's debugger is mirdu-run.exe itself (--crashed PID EVENT REPORTS): it
-// attaches
-// to the crashed process, notes the exception and the module it happened in, and ends the process
-// with the exception's code. Meanwhile the process is still there, so that the lines
-// it wrote just before are read from its console. The prefix's own setting is kept beside
+// attaches to the crashed process, notes the exception and the module it happened in, and ends
+// the process with the exception's code. Meanwhile the process is still there, so that the
+// lines it wrote just before are read from its console. The prefix's own setting is kept beside
 // ours and put back after the run, or by the next run on the prefix after a run that was
 // killed.
 #ifndef MIRDU_RUNNER_CRASH_H

@@ -48,20 +48,16 @@ std::wstring Hex(DWORD code)
 
 Ending ProgramEnding(DWORD code)
 {
-    std::wstring words = L"exit status " + std::to_wstring((int)code);
-    bool crashed = false;
     if (code == 0xC000013A)
-        words = L"ended by Ctrl+C (" + Hex(code) + L")";
+        return {(int)code, L"ended by Ctrl+C (" + Hex(code) + L")", false, true};
     for (const Known &known : kKnown)
-        if (known.code == code) {
-            words = (known.crash ? L"crashed: " : L"could not start: ") +
-                    std::wstring(known.what) + L" (" + Hex(code) + L")";
-            crashed = known.crash;
-        }
+        if (known.code == code)
+            return {(int)code,
+                    (known.crash ? L"crashed: " : L"could not start: ") +
+                        std::wstring(known.what) + L" (" + Hex(code) + L")",
+                    known.crash, true};
     // Any other code of an error's severity is an exception no table names.
-    if (words[0] == L'e' && words[1] == L'x' && (code & 0xF0000000) == 0xC0000000) {
-        words = L"crashed: unhandled exception (" + Hex(code) + L")";
-        crashed = true;
-    }
-    return {(int)code, words, crashed, true};
+    if ((code & 0xF0000000) == 0xC0000000)
+        return {(int)code, L"crashed: unhandled exception (" + Hex(code) + L")", true, true};
+    return {(int)code, L"exit status " + std::to_wstring((int)code), false, true};
 }

@@ -210,11 +210,12 @@ bool HostChannel::Ask(const std::string &question, std::wstring &answer, DWORD w
     for (;;) {
         EnterCriticalSection(&lock_);
         bool found = false, over = ended_;
-        for (auto it = commands_.begin(); it != commands_.end() && !found; ++it)
+        for (auto it = commands_.begin(); it != commands_.end(); ++it)
             if (it->verb == "answer") {
                 answer = it->text;
                 commands_.erase(it);
                 found = true;
+                break;
             }
         bool others = !commands_.empty();
         LeaveCriticalSection(&lock_);

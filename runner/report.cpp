@@ -122,9 +122,15 @@ void LineSinks::Write(const std::vector<std::string> &lines, bool lastHasLineEnd
         outputGone_ = !WriteAll(GetStdHandle(STD_OUTPUT_HANDLE), text.data(), text.size());
 }
 
-void LineSinks::Note(const std::wstring &line)
+void LineSinks::Note(const std::wstring &message)
 {
-    std::string text = Utf8(line) + "\n";
+    std::string text = Utf8(L"mirdu-run: " + message) + "\n";
     if (log_.valid())
         WriteAll(log_.get(), text.data(), text.size());
+}
+
+void LineSinks::Tell(const std::wstring &message)
+{
+    Say(message);
+    Note(message);
 }

@@ -55,8 +55,10 @@ public:
     // Standard output gets the lines too unless it is the console that they are read from.
     void EchoToStandardOutput(bool echo) { echo_ = echo; }
     void Write(const std::vector<std::string> &lines, bool lastHasLineEnd = true);
-    // A line of mirdu-run's own, for the log alone.
-    void Note(const std::wstring &line);
+    // A message of mirdu-run's, for the log alone, as standard error would show it.
+    void Note(const std::wstring &message);
+    // A message of mirdu-run's, said (Say) and noted in the log.
+    void Tell(const std::wstring &message);
 
 private:
     UniqueHandle log_;

@@ -193,12 +193,10 @@ void ReportCrashes(const Ending &ending, DWORD pid, const CrashHandling &crashes
                                                    std::to_wstring(crash.pid) + L")";
         std::wstring message = what + L" " + crashed.words + Where(crash, prepared, options);
         told = told || crash.pid == pid;
-        Say(message);
-        sinks.Note(L"mirdu-run: " + message);
+        sinks.Tell(message);
     }
     if (ending.crashed && !told) {
-        Say(NameOf(prepared.program) + L" " + ending.words);
-        sinks.Note(L"mirdu-run: " + NameOf(prepared.program) + L" " + ending.words);
+        sinks.Tell(NameOf(prepared.program) + L" " + ending.words);
     }
 }
 

@@ -63,8 +63,7 @@ void Session::PassKeys()
 void Session::ReportWindows()
 {
     for (const std::wstring &window : DescribeWindows(p_.job.job())) {
-        Say(window);
-        p_.sinks.Note(L"mirdu-run: " + window);
+        p_.sinks.Tell(window);
         p_.trace.Window(window);
     }
 }
@@ -158,7 +157,7 @@ void Session::RecordSteps()
 {
     for (const StepResult &step : p_.steps.TakeResults()) {
         if (!step.note.empty())
-            p_.sinks.Note(L"mirdu-run: " + step.note);
+            p_.sinks.Note(step.note);
         p_.trace.Step(step);
     }
 }
@@ -168,8 +167,7 @@ Ending Session::StepFailed(bool running)
 {
     RecordSteps();
     const Failure &failure = p_.steps.failure();
-    Say(failure.message);
-    p_.sinks.Note(L"mirdu-run: " + failure.message);
+    p_.sinks.Tell(failure.message);
     if (running)
         Halt(failure.status);
     return {failure.status, L"step " + std::to_wstring(p_.steps.number()) +
@@ -224,7 +222,7 @@ Ending Session::HostGone()
     Failure gone = Fail(kExitRunner, L"the Linux runner's pipe to mirdu-run.exe broke: the "
                                      L"program was ended");
     Keep(gone);
-    p_.sinks.Note(L"mirdu-run: " + gone.message);
+    p_.sinks.Note(gone.message);
     Halt(kExitRunner, true);
     return {kExitRunner, L""};
 }
@@ -247,9 +245,7 @@ Ending Session::ReaderGone()
                                      L"ended: the program was ended, and lines may be missing "
                                      L"from the log");
     Keep(gone);
-    p_.sinks.Note(L"mirdu-run: " + gone.message);
-    p_.job.EndPrograms(kExitRunner);
-    Take(true);
-    p_.job.EndAll(kExitRunner, 1000);
+    p_.sinks.Note(gone.message);
+    Halt(kExitRunner, true);
     return {kExitRunner, L""};
 }

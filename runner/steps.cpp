@@ -174,15 +174,7 @@ StepRunner::State StepRunner::Poll(HANDLE job, const std::vector<std::string> &l
     if (!active_ && queue_.empty())
         return kIdle;
     if (!active_) {
-        step_ = queue_.front();
-        queue_.pop_front();
-        active_ = true;
-        phase_ = 0;
-        target_ = NULL;
-        started_ = GetTickCount64();
-        result_ = StepResult();
-        result_.number = ++number_;
-        result_.text = step_.text;
+        Begin();
     } else if (GetTickCount64() < next_ && !newLines_) {
         return kRunning;
     }
@@ -223,14 +215,8 @@ Failure StepRunner::Abandon(const std::wstring &why)
         Finish(true, L"");
     if (failure_ || !pending())
         return failure_;
-    if (!active_) {
-        result_ = StepResult();
-        step_ = queue_.front();
-        queue_.pop_front();
-        result_.number = ++number_;
-        result_.text = step_.text;
-        started_ = GetTickCount64();
-    }
+    if (!active_)
+        Begin();
     size_t after = queue_.size();
     std::wstring message = L"step " + std::to_wstring(number_) + L" (" + step_.text +
                            L") not done: " + why;
@@ -242,6 +228,19 @@ Failure StepRunner::Abandon(const std::wstring &why)
     queue_.clear();
     Finish(false, message);
     return failure_ = Fail(kExitStep, message);
+}
+
+void StepRunner::Begin()
+{
+    step_ = queue_.front();
+    queue_.pop_front();
+    active_ = true;
+    phase_ = 0;
+    target_ = NULL;
+    started_ = GetTickCount64();
+    result_ = StepResult();
+    result_.number = ++number_;
+    result_.text = step_.text;
 }
 
 std::vector<StepResult> StepRunner::TakeResults()
@@ -302,6 +301,16 @@ HWND StepRunner::CurrentWindow(HANDLE job, Try &t)
     return NULL;
 }
 
+HWND StepRunner::CurrentControls(HANDLE job, std::vector<Control> &controls, Try &t)
+{
+    HWND window = CurrentWindow(job, t);
+    if (window && !ReadControls(window, controls, kStepAnswerMs)) {
+        t.waiting = Quoted(Title(window)) + L" does not answer";
+        return NULL;
+    }
+    return window;
+}
+
 StepRunner::Try StepRunner::TryWindow(HANDLE job)
 {
     Try t;
@@ -320,14 +329,10 @@ StepRunner::Try StepRunner::TryWindow(HANDLE job)
 StepRunner::Try StepRunner::TryClick(HANDLE job)
 {
     Try t;
-    HWND window = CurrentWindow(job, t);
     std::vector<Control> controls;
+    HWND window = CurrentControls(job, controls, t);
     if (!window)
         return t;
-    if (!ReadControls(window, controls, kStepAnswerMs)) {
-        t.waiting = Quoted(Title(window)) + L" does not answer";
-        return t;
-    }
     const std::wstring &name = step_.args[0];
     const Control *control = FindControl(controls, name, IsClickable);
     if (!control) {
@@ -349,14 +354,10 @@ StepRunner::Try StepRunner::TryFill(HANDLE job)
     Try t;
     const std::wstring &name = step_.args[0], &text = step_.args[1];
     if (phase_ == 0) {
-        HWND window = CurrentWindow(job, t);
         std::vector<Control> controls;
+        HWND window = CurrentControls(job, controls, t);
         if (!window)
             return t;
-        if (!ReadControls(window, controls, kStepAnswerMs)) {
-            t.waiting = Quoted(Title(window)) + L" does not answer";
-            return t;
-        }
         const Control *box = FindBox(controls, name, Title(window), t);
         if (!box || Unready(job, window, *box, name, t))
             return t;

@@ -23,6 +23,8 @@
 #include "runner/report.h"
 #include "runner/stepparse.h"
 
+struct Control;
+
 // What one finished step did, for the trace and the log.
 struct StepResult {
     unsigned number = 0;
@@ -65,7 +67,6 @@ public:
         bool done = false;
         bool failed = false; // it cannot be done, however long it waits
         std::wstring waiting, has;
-        HWND target = NULL;  // what the next phase watches
     };
 
 private:
@@ -80,6 +81,10 @@ private:
     Try TryClose(HANDLE job);
     // The window that steps act in, or NULL with what is missing.
     HWND CurrentWindow(HANDLE job, Try &waiting);
+    // That window and its controls, or NULL with what is missing.
+    HWND CurrentControls(HANDLE job, std::vector<Control> &controls, Try &waiting);
+    // Takes the next step from the queue as the current one.
+    void Begin();
     void Acted(HWND control, const std::wstring &text);
     void Finish(bool ok, const std::wstring &why);
 

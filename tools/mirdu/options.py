@@ -8,7 +8,6 @@ import sys
 
 
 EXIT_RUNNER, EXIT_MISSING = 125, 127   # the others are mirdu-run.exe's; usage: 2
-# usage: 2
 
 # Wine's own idea of a persistent server: it stays this long after its last program.
 DEFAULT_LINGER = 3
@@ -96,8 +95,9 @@ def parse_options(argv):
                         help="a step that drives the program's windows, done in order while it "
                         "runs (repeatable): window TITLE, click NAME, fill NAME TEXT, open PATH, "
                         "answer BUTTON, wait TEXT, close")
-    parser.add_argument("--steps", metavar="FILE", action="append", help="the steps in FILE, one a line; lines that start "
-                        "with # are comments")
+    parser.add_argument("--steps", metavar="FILE", action="append",
+                        help="the steps in FILE, one a line; lines that start with # are "
+                        "comments")
     parser.add_argument("--step-timeout", metavar="SECONDS",
                         help="how long a step waits for what it needs (default 60)")
     parser.add_argument("--prefix", metavar="DIR", help="the Wine prefix (default: "
