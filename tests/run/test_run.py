@@ -458,6 +458,23 @@ class RunTool(StepsCases, FaultCases, unittest.TestCase):
         self.assertEqual(folders["unreplaceable"][old], b"earlier run")
         self.assertIn("Error creating file !", read(self.log))
 
+    def test_an_engine_killed_mid_run_ends_the_run_at_once_and_says_so(self):
+        self.start("engine-killed", [], ["load", "KVTGo", "sleep:600000", "unload"],
+                   client=GUI_CLIENT)
+        wait_for(lambda: read(self.log).endswith("KVTGo\n"))
+        engines = [pid for pid in run_processes("--serve")
+                   if read("/proc/%s/stat" % pid).rpartition(") ")[2].split()[1]
+                   == str(self.runner.pid)]
+        self.assertEqual(len(engines), 1, engines)
+        os.kill(int(engines[0]), signal.SIGKILL)
+        killed = time.monotonic()
+        code, errors = self.finish()
+        self.assertLess(time.monotonic() - killed, 5, errors)
+        self.assertEqual(code, 125, errors)
+        self.assertEqual(errors, "mirdu-run: mirdu-run.exe ended before the run did (killed by "
+                         "SIGKILL): the program was ended, and lines may be missing from the "
+                         "log\n")
+
     def test_a_run_killed_outright_loses_no_capture(self):
         """The runner is stopped, so that the files stay in staging, then killed; the next
         run on the prefix moves them where they belong."""

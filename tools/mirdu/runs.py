@@ -5,6 +5,7 @@ while its mirdu-run.exe is still starting."""
 import queue
 import re
 import shlex
+import signal
 import time
 
 from .engine import PATIENCE
@@ -124,9 +125,12 @@ class Run:
         return self.done
 
     def gone(self):
-        """The engine went before the run's end."""
-        self.messages.append("mirdu-run.exe ended before the run did (exit status %s)"
-                             % self.session.engine.wait(5))
+        """The engine went before the run's end (killed, crashed): said as its messages are."""
+        status = self.session.engine.wait(5)
+        how = ("killed by %s" % signal.Signals(-status).name if status < 0
+               else "exit status %d" % status)
+        self.handle({"say": "mirdu-run.exe ended before the run did (%s): the program was "
+                            "ended, and lines may be missing from the log" % how})
         self.status = EXIT_RUNNER
         self.done = True
         self.session.ended(self)
