@@ -458,6 +458,23 @@ class RunTool(StepsCases, FaultCases, unittest.TestCase):
         self.assertEqual(folders["unreplaceable"][old], b"earlier run")
         self.assertIn("Error creating file !", read(self.log))
 
+    def test_interactive_leaves_the_prompt_to_the_keyboard_on_a_raw_terminal(self):
+        folder = scratch("run-interactive")
+        child = pexpect.spawn(RUNNER, ["--prefix", PREFIX, "--captures", os.path.join(folder, "f"),
+                                       "--interactive", "--", os.path.join(BUILD, CLIENT),
+                                       "load", "KVTGo", "unload"], cwd=folder, timeout=TIMEOUT)
+        self.addCleanup(child.close, force=True)
+        child.expect_exact("Press ENTER to close this window")
+        time.sleep(0.5)
+        self.assertTrue(child.isalive(), "the prompt was not left to the keyboard")
+        child.send("\r")
+        child.expect(pexpect.EOF)
+        child.close()
+        self.assertEqual(child.exitstatus, 0)
+        # The terminal is raw while the keys pass: the summary's line returns the cursor too.
+        self.assertRegex(child.before.decode(), r"\r\nmirdu-run: 1 call logged, 0 capture "
+                         r"files written \(0 bytes\), exit status 0\r\n$")
+
     def test_an_engine_killed_mid_run_ends_the_run_at_once_and_says_so(self):
         self.start("engine-killed", [], ["load", "KVTGo", "sleep:600000", "unload"],
                    client=GUI_CLIENT)

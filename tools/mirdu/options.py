@@ -5,6 +5,7 @@ import os
 import re
 import signal
 import sys
+import termios
 
 
 EXIT_RUNNER, EXIT_MISSING = 125, 127   # the others are mirdu-run.exe's; usage: 2
@@ -51,7 +52,13 @@ class Stopped(Exception):
 
 
 def warn(message):
-    print("mirdu-run: " + message, file=sys.stderr, flush=True)
+    """A message on standard error; its line ends with CR LF on a terminal in raw mode (while
+    --interactive passes the keys), where a line feed alone would not return the cursor."""
+    try:
+        raw = not termios.tcgetattr(sys.stderr.fileno())[1] & termios.OPOST
+    except (termios.error, OSError, ValueError):
+        raw = False
+    print("mirdu-run: " + message, end="\r\n" if raw else "\n", file=sys.stderr, flush=True)
 
 
 def lenient_seconds(text):
