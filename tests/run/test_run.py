@@ -378,12 +378,15 @@ class RunTool(StepsCases, FaultCases, unittest.TestCase):
         self.assertIn("load ok", results(self.out))
 
     def test_an_engine_that_ends_before_it_is_ready_leaves_everything_as_it_was(self):
-        # The package beside a build whose mirdu-run.exe is a program that knows no --serve.
+        # The package beside builds whose mirdu-run.exe is a program that knows no --serve: both
+        # builds, since the engine's build follows the prefix, not the program or the lane.
         tree = scratch("engine-gone")
         shutil.copytree(os.path.join(SOURCE, "tools", "mirdu"), os.path.join(tree, "tools", "mirdu"))
         shutil.copy(RUNNER, os.path.join(tree, "tools"))
-        os.makedirs(os.path.join(tree, "build", ARCH))
-        shutil.copy(os.path.join(BUILD, CLIENT), os.path.join(tree, "build", ARCH, "mirdu-run.exe"))
+        for build in ("win32", "win64"):
+            os.makedirs(os.path.join(tree, "build", build))
+            shutil.copy(os.path.join(BUILD, CLIENT), os.path.join(tree, "build", build,
+                                                                  "mirdu-run.exe"))
         self.start("engine-gone", [], ["load"], runner=os.path.join(tree, "tools", "mirdu-run"))
         code, errors = self.finish()
         self.assertEqual(code, 125, errors)
