@@ -6,7 +6,8 @@ Every case runs one client process in a pseudo-terminal:
     peek: the test waits for both results, removes the fault, presses a key
     KVTWrite (0x30) and KVTSyncWrite (0x40) with the fault gone        -> 0002 and 0003
 The tests run as root, which ignores permission bits: the faults are made in ways that hold for
-root (a read-only bind mount, a small full tmpfs, /dev/full, the immutable flag). A case that
+root (a read-only bind mount, a small full tmpfs, /dev/full, the immutable flag, a wineserver
+without root's override of permission bits). A case that
 cannot be made honestly on this machine is skipped with the reason."""
 
 import os
@@ -42,7 +43,8 @@ class FaultCase(unittest.TestCase):
         for undo in reversed(self.cleanups):
             undo()
 
-    def fault_run(self, length, fault_error, remove_fault=None, map_f=True, null_buf=False):
+    def fault_run(self, length, fault_error, remove_fault=None, map_f=True, null_buf=False,
+                  launcher=()):
         """Runs the two faulty writes and the two after; checks lines and results. Returns the
         capture folder's listing after the run. map_f=False leaves drive F: as it is (tools/wine
         points it at the capture folder only when given one)."""
@@ -56,7 +58,7 @@ class FaultCase(unittest.TestCase):
                  "KVTSyncWrite,7,buf:%d:4,0x40,%d" % (RECOVERY_LENGTH, RECOVERY_LENGTH),
                  "unload"]
         with mt.Session(steps, captures=captures if map_f else None,
-                        name=self._testMethodName) as session:
+                        name=self._testMethodName, launcher=launcher) as session:
             # The results file has a write's line only once the call, capture included, is over.
             deadline = time.monotonic() + mt.TIMEOUT
             while len(self.read_results(session)) < 3:
@@ -113,6 +115,14 @@ class FaultCase(unittest.TestCase):
     def read(folder, name):
         with open(os.path.join(folder, name), "rb") as f:
             return f.read()
+
+    @staticmethod
+    def wine_server(verb):
+        """tools/wine-server stop (the next program then starts a server of its own) or start
+        (the tests' persistent one again)."""
+        ok, why = sh(os.path.join(mt.SOURCE, "tools", "wine-server"), verb)
+        if not ok:
+            raise AssertionError("tools/wine-server %s failed: %s" % (verb, why))
 
     def mount(self, *args):
         """Mounts, or skips the test with the reason when this machine does not allow it."""
@@ -189,16 +199,20 @@ class FaultCase(unittest.TestCase):
     def test_existing_read_only_file(self):
         """The capture names exist with the DOS read-only attribute (Wine keeps it as the lack of
         write permission bits): creation fails and the old contents stay."""
+        launcher = ()
         if os.geteuid() == 0:
-            self.skipTest("runs as root: Wine opens a read-only (mode 0444) file for writing "
-                          "when the process is root, so the fault cannot be made this way")
+            # Root's override of permission bits taken away, from the client and from the
+            # wineserver that it starts (the server opens the files): as for any other user.
+            launcher = ("setpriv", "--bounding-set=-dac_override,-dac_read_search,-fowner", "--")
+            self.wine_server("stop")
+            self.cleanups.append(lambda: (self.wine_server("stop"), self.wine_server("start")))
         names = ("0000-kvtwrite-00000010.bin", "0001-kvtsyncwrite-00000020.bin")
         for name in names:
             path = os.path.join(self.folder, name)
             with open(path, "wb") as f:
                 f.write(b"earlier run")
             os.chmod(path, 0o444)
-        self.fault_run(64, CREATE_ERROR)
+        self.fault_run(64, CREATE_ERROR, launcher=launcher)
         for name in names:
             self.assertEqual(self.read(self.folder, name), b"earlier run")
 

@@ -81,13 +81,16 @@ class Session:
     the result of each step from the client's result file."""
 
     def __init__(self, steps, captures=None, name="session", program=CLIENT, isig=True,
-                 out=True):
+                 out=True, launcher=()):
         """With out=False the steps are passed to the program as they stand (for programs
-        other than the client, which take no --out); results() is then unavailable."""
+        other than the client, which take no --out); results() is then unavailable. launcher
+        is a command that tools/wine runs under (setpriv ... --)."""
         self.folder = scratch(name + "-run")
         self.out = os.path.join(self.folder, "results.txt") if out else None
-        args = [program] + (["--out", self.out] if out else []) + list(steps)
-        self.child = pexpect.spawn(WINE, args, cwd=BUILD, env=wine_env(captures),
+        args = list(launcher[1:]) + [WINE, program] + (["--out", self.out] if out else []) + \
+            list(steps)
+        self.child = pexpect.spawn(launcher[0] if launcher else args.pop(0), args, cwd=BUILD,
+                                   env=wine_env(captures),
                                    timeout=TIMEOUT, encoding="latin-1", dimensions=(50, 250))
         if not isig:
             self.child.setecho(False)
