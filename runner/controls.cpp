@@ -169,6 +169,14 @@ Control::Kind KindOf(HWND control, LONG style)
     }
     if (HasText(name, L"combobox"))
         return Control::kComboBox;
+    if (HasText(name, L"listbox"))
+        return Control::kListBox;
+    if (HasText(name, L"listview"))
+        return Control::kListView;
+    if (HasText(name, L"treeview"))
+        return Control::kTreeView;
+    if (HasText(name, L"tabcontrol"))
+        return Control::kTab;
     if (HasText(name, L"edit"))
         return Control::kEdit;
     if (HasText(name, L"static"))
@@ -192,6 +200,17 @@ bool IsClickable(const Control &control)
 
 bool IsPushButton(const Control &control) { return control.kind == Control::kPushButton; }
 
+bool IsCheckable(const Control &control)
+{
+    return control.kind == Control::kCheckBox || control.kind == Control::kRadioButton;
+}
+
+bool IsChoice(const Control &control)
+{
+    return control.kind == Control::kComboBox || control.kind == Control::kListBox ||
+           control.kind == Control::kListView || control.kind == Control::kTreeView;
+}
+
 const Control *FindControl(const std::vector<Control> &controls, const std::wstring &name,
                            bool (*passes)(const Control &))
 {
@@ -207,28 +226,48 @@ const Control *FindControl(const std::vector<Control> &controls, const std::wstr
     return best;
 }
 
-const Control *EditBox(const std::vector<Control> &controls, const std::wstring &name,
-                       const Control *&named)
+namespace {
+
+bool IsEdit(const Control &control) { return control.kind == Control::kEdit; }
+
+// The index of the control named #ID, or of the label named, after which the control is.
+size_t NamedIndex(const std::vector<Control> &controls, const std::wstring &name)
 {
     int id;
     bool byId = ParseControlId(name, id);
-    size_t found = controls.size(), at; // the control named, or the label
-    for (size_t i = 0; i < controls.size() && found == controls.size(); i++) {
+    for (size_t i = 0; i < controls.size(); i++) {
         std::wstring label = WithoutMnemonics(controls[i].text);
         if (byId ? Named(controls[i], name)
                  : controls[i].kind == Control::kStatic &&
                        (SameText(label, name) || SameText(label, name + L":")))
-            found = i;
+            return i;
     }
-    at = byId ? found : found + 1;
+    return controls.size();
+}
+
+} // namespace
+
+const Control *LabeledControl(const std::vector<Control> &controls, const std::wstring &name,
+                              bool (*passes)(const Control &), const Control *&named)
+{
+    int id;
+    size_t found = NamedIndex(controls, name);
+    size_t at = ParseControlId(name, id) ? found : found + 1;
     // A combo box's own edit box comes right after it.
-    if (at + 1 < controls.size() && controls[at].kind == Control::kComboBox &&
+    if (passes == IsEdit && at + 1 < controls.size() &&
+        controls[at].kind == Control::kComboBox &&
         IsChild(controls[at].window, controls[at + 1].window))
         at++;
-    if (at < controls.size() && controls[at].kind == Control::kEdit)
+    if (at < controls.size() && passes(controls[at]))
         return &controls[at];
     named = found < controls.size() ? &controls[found] : nullptr;
     return nullptr;
+}
+
+const Control *EditBox(const std::vector<Control> &controls, const std::wstring &name,
+                       const Control *&named)
+{
+    return LabeledControl(controls, name, IsEdit, named);
 }
 
 int StandardButtonId(const std::wstring &name)

@@ -12,6 +12,9 @@
 
 // How long a control may take to answer when the run only describes it.
 const UINT kAnswerMs = 500;
+// How long a control may take to answer a step's message: the run's loop waits this long at
+// most on a program that is busy, and tries again later.
+const UINT kStepAnswerMs = 200;
 // A log control can hold pages; a text is read up to this much, and cut with "..." after.
 const size_t kLongestText = 1024;
 
@@ -33,7 +36,7 @@ bool ControlText(HWND control, std::wstring &text, UINT ms = kAnswerMs);
 
 struct Control {
     enum Kind { kOther, kPushButton, kCheckBox, kRadioButton, kGroupBox, kEdit, kStatic,
-                kComboBox };
+                kComboBox, kListBox, kListView, kTreeView, kTab };
     HWND window = NULL;
     Kind kind = kOther;
     bool ownerDrawn = false;
@@ -58,6 +61,8 @@ Control::Kind KindOf(HWND control, LONG style);
 
 bool IsClickable(const Control &control); // a push button, check box or radio button
 bool IsPushButton(const Control &control);
+bool IsCheckable(const Control &control); // a check box or radio button
+bool IsChoice(const Control &control);    // a combo box, list box, list view or tree view
 // The control that name names among those that pass: its text with or without its & marks,
 // regardless of case, or #ID. One that is visible and enabled if there is, else one that is
 // visible; null when none.
@@ -69,6 +74,9 @@ const Control *FindControl(const std::vector<Control> &controls, const std::wstr
 // nothing.
 const Control *EditBox(const std::vector<Control> &controls, const std::wstring &name,
                        const Control *&named);
+// The same for a control that passes: #ID, or the one just after the label.
+const Control *LabeledControl(const std::vector<Control> &controls, const std::wstring &name,
+                              bool (*passes)(const Control &), const Control *&named);
 // The standard id of a message box's button (OK, Cancel, Yes...), whatever the language of
 // its caption; 0 for another name.
 int StandardButtonId(const std::wstring &name);

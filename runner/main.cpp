@@ -10,6 +10,7 @@
 
 #include "runner/crash.h"
 #include "runner/follow.h"
+#include "runner/hooks.h"
 #include "runner/host.h"
 #include "runner/job.h"
 #include "runner/paths.h"
@@ -70,13 +71,16 @@ int Serve()
 int wmain(int argc, wchar_t **argv)
 {
     // mirdu-run.exe as its own helpers: --follow-console PID [--interactive] (see follow.h),
-    // and --crashed PID EVENT REPORTS, the prefix's debugger under Wine for the run (crash.h).
+    // --crashed PID EVENT REPORTS, the prefix's debugger under Wine for the run (crash.h), and
+    // --hook-thread THREAD, the other build's hook for a program's menus (hooks.h).
     if (argc == 5 && std::wcscmp(argv[1], L"--crashed") == 0)
         return HandleCrash(std::wcstoul(argv[2], nullptr, 10),
                            (HANDLE)(ULONG_PTR)std::wcstoul(argv[3], nullptr, 10), argv[4]);
     if (argc >= 3 && std::wcscmp(argv[1], L"--follow-console") == 0)
         return FollowConsoles(std::wcstoul(argv[2], nullptr, 10),
                               argc > 3 && std::wcscmp(argv[3], L"--interactive") == 0);
+    if (argc == 3 && std::wcscmp(argv[1], L"--hook-thread") == 0)
+        return HoldHook(std::wcstoul(argv[2], nullptr, 10));
     if (argc == 2 && std::wcscmp(argv[1], L"--serve") == 0)
         return Serve();
     return RunWith(argc, argv);

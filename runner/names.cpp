@@ -69,3 +69,37 @@ bool HasText(const std::wstring &text, const std::wstring &part)
 {
     return Lower(text).find(Lower(part)) != std::wstring::npos;
 }
+
+std::wstring MenuItemShown(const std::wstring &itemText)
+{
+    std::wstring shown = WithoutMnemonics(itemText.substr(0, itemText.find(L'\t')));
+    while (!shown.empty() && shown.back() == L' ')
+        shown.pop_back();
+    return shown;
+}
+
+bool NamesMenuItem(const std::wstring &itemText, const std::wstring &name)
+{
+    std::wstring shown = MenuItemShown(itemText);
+    if (SameText(shown, name))
+        return true;
+    for (const wchar_t *dots : {L"...", L"\u2026"}) {
+        size_t size = std::wcslen(dots);
+        if (shown.size() > size && shown.compare(shown.size() - size, size, dots) == 0 &&
+            SameText(shown.substr(0, shown.size() - size), name))
+            return true;
+    }
+    return false;
+}
+
+std::vector<std::wstring> PathLevels(const std::wstring &path)
+{
+    std::vector<std::wstring> levels;
+    for (size_t start = 0;;) {
+        size_t end = path.find(L'>', start);
+        levels.push_back(path.substr(start, end == std::wstring::npos ? end : end - start));
+        if (end == std::wstring::npos)
+            return levels;
+        start = end + 1;
+    }
+}

@@ -1,5 +1,6 @@
 #include "runner/stepparse.h"
 
+#include <algorithm>
 #include <cwchar>
 #include <iterator>
 
@@ -11,7 +12,7 @@ namespace {
 struct VerbName {
     const wchar_t *name;
     Step::Verb verb;
-    const wchar_t *usage; // its words after the verb
+    const wchar_t *usage; // its words after the verb; one in [] may be left out
 };
 
 const VerbName kVerbs[] = {{L"window", Step::kWindow, L"TITLE"},
@@ -20,14 +21,80 @@ const VerbName kVerbs[] = {{L"window", Step::kWindow, L"TITLE"},
                            {L"open", Step::kOpen, L"PATH"},
                            {L"answer", Step::kAnswer, L"BUTTON"},
                            {L"wait", Step::kWait, L"TEXT"},
-                           {L"close", Step::kClose, L""}};
+                           {L"close", Step::kClose, L""},
+                           {L"menu", Step::kMenu, L"PATH"},
+                           {L"keys", Step::kKeys, L"[#ID] TEXT"},
+                           {L"select", Step::kSelect, L"NAME ITEM"},
+                           {L"tab", Step::kTab, L"[#ID] TEXT"},
+                           {L"check", Step::kCheck, L"NAME"},
+                           {L"uncheck", Step::kUncheck, L"NAME"}};
 
-size_t WordCount(const std::wstring &usage)
+std::wstring VerbList()
 {
-    size_t count = usage.empty() ? 0 : 1;
-    for (wchar_t c : usage)
-        count += c == L' ';
-    return count;
+    std::wstring list;
+    for (const VerbName &verb : kVerbs)
+        list += std::wstring(list.empty()                       ? L""
+                             : &verb == std::end(kVerbs) - 1 ? L" and "
+                                                             : L", ") +
+                verb.name;
+    return list;
+}
+
+// The words that a verb takes, as many as were given: the one in [] left out when it was.
+std::vector<std::wstring> UsageWords(const std::wstring &usage, size_t given, size_t &least)
+{
+    std::vector<std::wstring> words;
+    least = 0;
+    bool optional = false;
+    for (size_t start = 0; start < usage.size();) {
+        size_t end = std::min(usage.find(L' ', start), usage.size());
+        std::wstring word = usage.substr(start, end - start);
+        start = end + 1;
+        if (word[0] == L'[') {
+            word = word.substr(1, word.size() - 2);
+            optional = true;
+        } else {
+            least++;
+        }
+        words.push_back(word);
+    }
+    if (optional && given < words.size())
+        words.erase(words.begin());
+    return words;
+}
+
+// Why the words after the verb are not what it takes, empty when they are.
+std::wstring CheckWords(const VerbName &verb, Step &step)
+{
+    size_t given = step.args.size(), least;
+    std::vector<std::wstring> usage = UsageWords(verb.usage, given, least);
+    size_t most = UsageWords(verb.usage, (size_t)-1, least).size();
+    if (given < least || given > most)
+        return std::wstring(verb.name) + L" wants " + (most ? verb.usage : L"nothing") +
+               L" after it, not " + std::to_wstring(given) + (given == 1 ? L" word" : L" words") +
+               (given > most && most ? L": quote a text that has blanks, as in "
+                                       L"click \"Erase chip\""
+                                     : L"");
+    for (size_t i = 0; i < given; i++) {
+        const std::wstring &word = step.args[i];
+        int id;
+        // fill may empty a box.
+        if (word.empty() && !(step.verb == Step::kFill && i == 1))
+            return std::wstring(verb.name) + L": an empty " + usage[i] + L" names nothing";
+        if ((usage[i] == L"#ID" || (usage[i] == L"NAME" && word[0] == L'#')) &&
+            !ParseControlId(word, id))
+            return L"#ID wants a number after the #, not '" + word + L"'";
+    }
+    if (step.verb == Step::kKeys) {
+        std::wstring why = ParseKeys(step.args.back(), step.keys);
+        if (!why.empty())
+            return L"keys: " + why;
+    }
+    if (step.verb == Step::kMenu)
+        for (const std::wstring &level : PathLevels(step.args[0]))
+            if (level.empty())
+                return L"menu: an empty level in '" + step.args[0] + L"' names nothing";
+    return L"";
 }
 
 bool ParseSeconds(const std::wstring &text, double &seconds)
@@ -104,25 +171,12 @@ std::wstring ParseStep(const std::wstring &line, Step &step)
     while (verb != std::end(kVerbs) && words[first] != verb->name)
         verb++;
     if (verb == std::end(kVerbs))
-        return L"no step '" + words[first] +
-               L"': the steps are window, click, fill, open, answer, wait and close";
+        return L"no step '" + words[first] + L"': the steps are " + VerbList();
     step.verb = verb->verb;
     step.args.assign(words.begin() + first + 1, words.end());
-    size_t wanted = WordCount(verb->usage), given = step.args.size();
-    if (given != wanted)
-        return std::wstring(verb->name) + L" wants " + (wanted ? verb->usage : L"nothing") +
-               L" after it, not " + std::to_wstring(given) + (given == 1 ? L" word" : L" words") +
-               (given > wanted && wanted ? L": quote a text that has blanks, as in "
-                                           L"click \"Erase chip\""
-                                         : L"");
-    std::wstring what = verb->usage;
-    int id;
-    if (!step.args.empty() && step.args[0].empty())
-        return std::wstring(verb->name) + L": an empty " + what.substr(0, what.find(L' ')) +
-               L" names nothing";
-    if ((step.verb == Step::kClick || step.verb == Step::kFill) && step.args[0][0] == L'#' &&
-        !ParseControlId(step.args[0], id))
-        return L"#ID wants a number after the #, not '" + step.args[0] + L"'";
+    std::wstring wrong = CheckWords(*verb, step);
+    if (!wrong.empty())
+        return wrong;
     step.text = verb->name;
     for (const std::wstring &arg : step.args)
         step.text += L" " + Quoted(arg);

@@ -1,5 +1,5 @@
 // The steps of --do and --steps as they are written: a verb and its words, quoted as a POSIX
-// shell quotes them (see steps.h for what each does).
+// shell quotes them (see steps.h for what each does), with the keys of a keys step parsed.
 #ifndef MIRDU_RUNNER_STEPPARSE_H
 #define MIRDU_RUNNER_STEPPARSE_H
 
@@ -7,11 +7,14 @@
 #include <utility>
 #include <vector>
 
+#include "runner/keysyntax.h"
 #include "runner/report.h"
 
 struct Step {
-    enum Verb { kWindow, kClick, kFill, kOpen, kAnswer, kWait, kClose } verb = kClose;
+    enum Verb { kWindow, kClick, kFill, kOpen, kAnswer, kWait, kClose, kMenu, kKeys, kSelect,
+                kTab, kCheck, kUncheck } verb = kClose;
     std::vector<std::wstring> args;
+    std::vector<KeyStroke> keys; // keys: its TEXT
     double seconds = 0; // within=SECONDS; 0: the runner's default
     std::wstring text;  // as messages show it: click "Erase chip"
     std::wstring wrong; // why a line given while the program runs is no step

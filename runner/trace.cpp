@@ -93,8 +93,18 @@ void Trace::Step(const StepResult &step)
         record += ", \"control\": {\"class\": " + JsonString(Utf8(step.controlClass)) +
                   ", \"id\": " + std::to_string(step.controlId) +
                   ", \"text\": " + JsonString(Utf8(step.controlText)) + "}";
+    if (!step.item.empty())
+        record += ", \"item\": {\"text\": " + JsonString(Utf8(step.item)) +
+                  (step.itemId >= 0 ? std::string(step.verb == Step::kMenu ? ", \"id\": "
+                                                                           : ", \"index\": ") +
+                                          std::to_string(step.itemId)
+                                    : "") +
+                  "}";
+    if (step.checked >= 0)
+        record += std::string(", \"checked\": ") + (step.checked ? "true" : "false") +
+                  ", \"changed\": " + (step.changed ? "true" : "false");
     const std::pair<const char *, const std::wstring *> more[] = {
-        {"box", &step.box}, {"found", &step.found}, {"why", &step.why}};
+        {"keys", &step.keys}, {"box", &step.box}, {"found", &step.found}, {"why", &step.why}};
     for (const auto &field : more)
         if (!field.second->empty())
             record += std::string(", \"") + field.first + "\": " + JsonString(Utf8(*field.second));

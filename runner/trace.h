@@ -31,8 +31,11 @@ public:
     void Key();
     void Window(const std::wstring &line);
     // {"event": "step", "step": 3, "text": "click \"Write\"", "ok": true, "seconds": 0.051,
-    //  "control": {"class": "Button", "id": 1004, "text": "&Write"}}, with "box" (the message
-    // box answered), "found" (the console line a wait found) and "why" (a failure) where so.
+    //  "control": {"class": "Button", "id": 1004, "text": "&Write"}}, with "item" (a menu's
+    // {"text": "File>Save As...", "id": 259}, the item selected or the tab shown with its
+    // "index"), "checked" and "changed" (check, uncheck), "keys" (the keys typed), "box" (the
+    // message box answered), "found" (the console line a wait found) and "why" (a failure)
+    // where so.
     void Step(const StepResult &step);
     // The capture files the run wrote: {"event": "captures", "files": [{"name": ..., "size":
     // ...}, ...]}, in the order of their numbers.
