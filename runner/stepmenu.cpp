@@ -115,8 +115,8 @@ private:
         std::wstring found = answer.found;
         // The menu the answer lists: the bar, or the item of the level before.
         std::wstring menu = level == 0 ? L"the menu bar of " + Quoted(title_)
-                                       : Quoted(PathLevels(found)[level - 1]) + L" in " +
-                                             Quoted(title_);
+                                       : L"the menu " + Quoted(PathLevels(found)[level - 1]) +
+                                             L" of " + Quoted(title_);
         t.has = MenuItems(answer.items);
         if (outcome == hook::kChosen) {
             result.item = found;

@@ -37,6 +37,10 @@
  *                        with the loaded library's KVTWrite in blocks of 256 bytes from address
  *                        0x10000 up, a block a timer tick, then says "Programming complete" in
  *                        a message box. Captions have & marks. "flashtool erase=0|1 blocks=N"
+ *   devicetool:TITLE     a device tool with a menu bar, tabs, a combo box, a list box, a tree
+ *                        view, a list view, check boxes whose state it remembers and Ctrl+P,
+ *                        until its window is closed (devicetool.c)
+ *   forget:TITLE         what the device tool of that title remembered is forgotten
  *   stack:OFFSET         i686 only: make later calls with the stack pointer at OFFSET modulo
  *                        16 (4, 8 or 12: aligned to 4 bytes only, as code from compilers that
  *                        keep just what the 32-bit convention guarantees calls); default 0
@@ -56,6 +60,7 @@
 #include <string.h>
 
 #include "exports/mirdu.h"
+#include "tests/client/client.h"
 
 typedef intptr_t(__cdecl *AnyCall)(intptr_t, intptr_t, intptr_t, intptr_t, intptr_t, intptr_t);
 
@@ -101,7 +106,7 @@ __asm__(".text\n"
 static uint32_t stackOffset;
 #endif
 
-static void Report(const char *format, ...)
+void Report(const char *format, ...)
 {
     if (quiet)
         return;
@@ -113,12 +118,14 @@ static void Report(const char *format, ...)
     fflush(out);
 }
 
-static void Fail(const char *step, const char *why)
+void Fail(const char *step, const char *why)
 {
     quiet = 0;
     Report("%s error %s (%lu)", step, why, GetLastError());
     exit(2);
 }
+
+HMODULE ClientLibrary(void) { return library; }
 
 /* The test pattern: an xorshift32 stream, never all zeros, the same in the test scripts. */
 static void FillPattern(unsigned char *p, size_t n, uint32_t seed)
@@ -548,6 +555,10 @@ static void RunStep(const char *step)
         ShowMainWindow(step + 7);
     } else if (strncmp(step, "flashtool:", 10) == 0) {
         RunFlashTool(step + 10);
+    } else if (strncmp(step, "devicetool:", 11) == 0) {
+        RunDeviceTool(step + 11);
+    } else if (strncmp(step, "forget:", 7) == 0) {
+        ForgetDeviceTool(step + 7);
     } else if (strncmp(step, "msgbox:", 7) == 0) {
         Report("msgbox %d", MessageBoxA(mainWindow, step + 7, "mirdu-client", MB_OK));
     } else if (strncmp(step, "mark:", 5) == 0) {
