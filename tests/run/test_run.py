@@ -170,6 +170,146 @@ class StepsCases:
         self.assertIn(", step 2 failed (exit status 123)", errors)
 
 
+    def test_the_device_tool_is_driven_through_every_new_verb_or_fails_with_what_it_has(self):
+        # A run through every verb, for a client of each machine type: the one of the other
+        # build has its menus read by the other build's hook and its items laid out for it. A
+        # second run finds the check boxes as the first left them, and clicks neither. Then one
+        # step of each family that cannot be done, and what it says.
+        files = scratch("device-" + type(self).__name__)
+        firmware = pattern(300, 9)
+        firmware_file = pathlib.Path(files, "firmware.bin")
+        firmware_file.write_bytes(firmware)
+        steps = ['window "Device Tool"', 'keys "first line{ENTER}second line"',
+                 "select Device: COM3", "select Target: EEPROM", 'menu "File>Open firmware"',
+                 "open '%s'" % self.path(str(firmware_file)), "menu File>Program",
+                 "tab Advanced", 'check "Verify after writing"', 'uncheck "Erase before writing"',
+                 'select Memory: "Flash>Bank 1"', "select Region: Data", "keys ^p",
+                 "menu File>Exit"]
+        again = ['window "Device Tool"', "tab Advanced", 'check "Verify after writing"',
+                 'uncheck "Erase before writing"', "close"]
+        acted = [
+            ("keys", {"keys": "first line{Enter}second line"}), ("item", {"text": "COM3", "index": 2}),
+            ("item", {"text": "EEPROM", "index": 1}),
+            ("item", {"text": "File>Open firmware...", "id": 2001}), ("item", None),
+            ("item", {"text": "File>Program", "id": 2002}),
+            ("item", {"text": "Advanced", "index": 1}), ("checked", (True, True)),
+            ("checked", (False, True)), ("item", {"text": "Flash>Bank 1"}),
+            ("item", {"text": "Data", "index": 2}), ("keys", {"keys": "{Ctrl+P}"}),
+            ("item", {"text": "File>Exit", "id": 2003})]
+        for build in (BUILD, OTHER_BUILD):
+            with self.subTest(os.path.basename(build)):
+                if build == OTHER_BUILD and not OTHER_RUNS:
+                    self.skipTest("the other build is missing or cannot run here")
+                title = "Device Tool %s %s %d" % (type(self).__name__, os.path.basename(build),
+                                                  os.getpid())
+                for run, (do, tool) in enumerate([
+                        (steps, ["forget:" + title, "load", "devicetool:" + title, "unload"]),
+                        (again, ["devicetool:" + title, "forget:" + title])]):
+                    trace = os.path.join(files, "%s-%d.jsonl" % (os.path.basename(build), run))
+                    self.start("device-%s-%d" % (os.path.basename(build), run),
+                               ["--trace", self.path(trace)] +
+                               [word for step in do for word in ("--do", step)], tool,
+                               client=GUI_CLIENT, build=build)
+                    code, errors = self.finish()
+                    self.assertEqual(code, 0, errors)
+                    with open(trace, encoding="utf-8") as f:
+                        records = [r for r in map(json.loads, f) if r.get("event") == "step"]
+                    self.assertEqual([(r["step"], r["ok"]) for r in records],
+                                     [(n + 1, True) for n in range(len(do))])
+                    if run == 0:
+                        self.assertIn("devicetool device=COM3 target=EEPROM tab=Advanced memory="
+                                      "Flash>Bank 1 region=Data verify=1 erase=0 clicks=2 "
+                                      "programmed=2 notes=first line|second line",
+                                      results(self.out))
+                        self.assertEqual({n: read_bytes(os.path.join(self.captures, n))
+                                          for n in os.listdir(self.captures)},
+                                         {"0000-kvtwrite-00020000.bin": firmware,
+                                          "0001-kvtwrite-00020000.bin": firmware})
+                        self.assertEqual([(r["control"]["class"], r["control"]["id"])
+                                          for r in records[1:4]],
+                                         [("Edit", 3003), ("ComboBox", 3001), ("ListBox", 3002)])
+                        self.assertEqual(
+                            [(r.get("checked"), r.get("changed")) if field == "checked" else
+                             {k: r[k] for k in ("keys",)} if field == "keys" else r.get("item")
+                             for (field, _), r in zip(acted, records[1:])],
+                            [value for _, value in acted])
+                    else:
+                        self.assertEqual(results(self.out)[1:3], [
+                            "devicetool device= target= tab=Advanced memory= region= verify=1 "
+                            "erase=0 clicks=0 programmed=0 notes=", "forget done"])
+                        self.assertEqual([(r["checked"], r["changed"]) for r in records[2:4]],
+                                         [(True, False), (False, False)])
+        title = "Device Tool %s %d" % (type(self).__name__, os.getpid())
+        for step, shown, message in [
+                ("menu File>Program", 'menu "File>Program"', 'the item "Program" in the menu '
+                 '"File" of "%s" is disabled after 2 s; it has: "Open firmware...", "Program" '
+                 '(disabled), "Exit"'),
+                ("keys #3999 abc", 'keys "#3999" "abc"', 'no control #3999 in "%s" after 2 s'),
+                ("select Device: COM9", 'select "Device:" "COM9"', 'no item "COM9" in the combo '
+                 'box "Device:" of "%s" after 2 s; it has: "USB0", "USB1", "COM3"'),
+                ("tab Expert", 'tab "Expert"', 'no tab "Expert" of "%s" after 2 s; it has: '
+                 '"General", "Advanced"'),
+                ('check "Verify after writing"', 'check "Verify after writing"', '"Verify after '
+                 'writing" in "%s" is still hidden after 2 s')]:
+            with self.subTest(step):
+                self.start("device-failing-" + step.split()[0],
+                           ["--step-timeout", "2", "--do", 'within=60 window "Device Tool"',
+                            "--do", step], ["devicetool:" + title, "forget:" + title],
+                           client=GUI_CLIENT)
+                code, errors = self.finish()
+                self.assertEqual(code, 123, errors)
+                self.assertIn("mirdu-run: step 2 (%s): %s\n" % (shown, message % title), errors)
+                self.assertIn(", step 2 failed (exit status 123)", errors)
+
+    def test_wines_notepad_and_winecfg_are_driven_by_their_menus_keys_and_combo_box(self):
+        # Programs that nobody here wrote, of this lane's machine type: notepad types two lines,
+        # saves them through File>Save As and ends through File>Exit; winecfg (which starts
+        # itself again as a 64-bit program) chooses another Windows version, which the prefix
+        # then holds, and the version it had is chosen again afterwards.
+        folder = "syswow64" if ARCH == "win32" else "system32"
+        files = scratch("wine-programs-" + type(self).__name__)
+        saved = os.path.join(files, "saved.txt")
+        self.start("notepad", ["--do", "window Notepad", "--do", 'keys "line one{ENTER}line two"',
+                               "--do", 'menu "File>Save As..."', "--do",
+                               "open '%s'" % self.path(saved), "--do", "menu File>Exit"], [],
+                   own=(folder, "notepad.exe"))
+        code, errors = self.finish()
+        self.assertEqual(code, 0, errors)
+        self.assertEqual(read_bytes(saved), b"line one\r\nline two")
+        self.assertEqual(run_processes("notepad.exe", self.runner.pid), [])
+
+        def product():
+            query = os.path.join(files, "query.txt")
+            with open(query, "w") as out:
+                subprocess.run([WINE, "reg", "query", r"HKLM\Software\Microsoft\Windows NT"
+                                r"\CurrentVersion", "/v", "ProductName"], stdin=subprocess.DEVNULL,
+                               stdout=out, stderr=subprocess.STDOUT, timeout=TIMEOUT)
+            found = re.search(r"ProductName\s+REG_SZ\s+Microsoft (.*\S)", read(query))
+            self.assertTrue(found, read(query))
+            return found.group(1)
+
+        def choose(version):
+            trace = os.path.join(files, "winecfg.jsonl")
+            self.start("winecfg-" + version.replace(" ", ""),
+                       ["--trace", self.path(trace), "--do", 'window "Wine configuration"',
+                        "--do", 'select "Windows Version:" "%s"' % version, "--do", "click OK"],
+                       [], own=(folder, "winecfg.exe"))
+            code, errors = self.finish()
+            self.assertEqual(code, 0, errors)
+            with open(trace, encoding="utf-8") as f:
+                chose = [r for r in map(json.loads, f) if r.get("step") == 2]
+            self.assertEqual([r["item"]["text"] for r in chose], [version])
+            self.assertEqual(product(), version)
+            return chose[0]["control"]["text"]   # the combo box's text before
+
+        had = product()
+        other = "Windows 8.1" if had == "Windows 10" else "Windows 10"
+        try:
+            self.assertEqual(choose(other), had)
+        finally:
+            self.assertEqual(choose(had), other)
+
+
 def own_lines(count):
     """What the client's lines:N prints: the K-th line K characters long, ending in "|"."""
     return "".join("".join(chr(97 + (i * 7 + k) % 26) for i in range(k - 1)) + "|\n"
@@ -226,11 +366,12 @@ class RunTool(StepsCases, FaultCases, unittest.TestCase):
         set_drive_f("link" if cls.saved_f else "nothing", cls.saved_f)
 
     def start(self, name, options, steps, drive="link", extra=None, out=True, setup=None,
-              client=CLIENT, build=BUILD, runner=RUNNER):
+              client=CLIENT, build=BUILD, runner=RUNNER, own=None):
         """Starts mirdu-run on a copy of the client alone in a folder. extra: a file to make
         first (a path in the test's folder, or absolute) that holds something else than a DLL.
         Without out the client prints its results on the console. drive None leaves drive F:
-        as it is; setup is called before the run starts."""
+        as it is; setup is called before the run starts. own: a program of Wine's own instead,
+        by its folder in C:\\windows and its name, run with no arguments."""
         self.folder = scratch("run-" + name)
         self.program = os.path.join(self.folder, "program")
         os.mkdir(self.program)
@@ -250,8 +391,11 @@ class RunTool(StepsCases, FaultCases, unittest.TestCase):
         command = [runner, "--prefix", PREFIX, "--captures", self.captures, "--log", self.log]
         self.marker = "run-%s-%d" % (name, os.getpid())
         options = [os.path.join(self.folder, o) if o == "not-a-prefix" else o for o in options]
-        command += options + ["--", os.path.join(self.program, client)]
-        command += (["--out", self.out] if out else []) + ["mark:" + self.marker] + steps
+        if own:
+            command += options + ["--", os.path.join(PREFIX, "drive_c", "windows", *own)]
+        else:
+            command += options + ["--", os.path.join(self.program, client)]
+            command += (["--out", self.out] if out else []) + ["mark:" + self.marker] + steps
         with open(stdout, "wb") as f:
             self.runner = subprocess.Popen(command, cwd=self.folder, stdin=subprocess.DEVNULL,
                                            stdout=f, stderr=subprocess.PIPE,
@@ -546,7 +690,8 @@ class WindowsRunTool(StepsCases, FaultCases, unittest.TestCase):
 
     setUpClass, tearDownClass = RunTool.setUpClass, RunTool.tearDownClass
 
-    def start(self, name, options, steps, drive="link", extra=None, client=CLIENT, build=BUILD):
+    def start(self, name, options, steps, drive="link", extra=None, client=CLIENT, build=BUILD,
+              own=None):
         self.folder = scratch("exe-" + name)
         self.program = os.path.join(self.folder, "program")
         os.mkdir(self.program)
@@ -564,8 +709,11 @@ class WindowsRunTool(StepsCases, FaultCases, unittest.TestCase):
                                                    "stderr.txt"))
         self.marker = "exe-%s-%d" % (name, os.getpid())
         command = [WINE, os.path.join(BUILD, "mirdu-run.exe"), "--log", self.log] + options
-        command += ["--", os.path.join(self.program, client), "--out", self.out,
-                    "mark:" + self.marker] + steps
+        if own:
+            command += ["--", "C:\\windows\\%s\\%s" % own]
+        else:
+            command += ["--", os.path.join(self.program, client), "--out", self.out,
+                        "mark:" + self.marker] + steps
         self.runner = pexpect.spawn("/bin/sh", ["-c", 'exec "$0" "$@" >"%s" 2>"%s"' % (
             self.stdout, self.stderr)] + command, env=dict(os.environ, DISPLAY=""),
             timeout=TIMEOUT)
