@@ -51,6 +51,31 @@ def test_a_flash_tool_driven_by_steps_writes_the_file_block_by_block(mirdu, tmp_
         for at in range(0, len(firmware), 256)]
 
 
+def test_the_runs_methods_drive_a_device_tool_through_its_menu_tabs_lists_and_keys(mirdu,
+                                                                                     tmp_path):
+    firmware = pattern(300, 4)
+    path = tmp_path / "firmware.bin"
+    path.write_bytes(firmware)
+    title = "Device Tool rig %d" % os.getpid()
+    with mirdu.start(GUI, "forget:" + title, "load:vendor.dll", "devicetool:" + title, "unload",
+                     "forget:" + title, as_dll="vendor.dll") as run:
+        run.window("Device Tool")
+        run.select("Device:", "USB1")
+        assert run.menu("File>Open firmware") == 2001
+        run.open(path)
+        run.keys("^p")
+        run.tab("Advanced")
+        assert (run.check("Verify after writing"), run.check("Verify after writing")) == (
+            True, False)
+        assert run.uncheck("Erase before writing") is True
+        run.select("Memory:", "Flash>Bank 0")
+        run.keys("{HOME}", control="#3006")
+        assert run.menu("File>Exit") == 2003
+        result = run.wait(timeout=60)
+    assert result.status == 0
+    assert [(c.addr, c.data()) for c in result.captures] == [(0x20000, firmware)]
+
+
 def test_a_step_that_cannot_be_done_raises_with_the_windows(mirdu):
     with pytest.raises(mirdu.StepError) as caught:
         with mirdu.start(GUI, *TOOL, as_dll="vendor.dll", step_timeout=2) as run:

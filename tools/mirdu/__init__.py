@@ -9,8 +9,9 @@ they wrote, as capture files. Under Wine on Linux (or on Windows, tested under W
     result.image("fw.hex")
 
 A Session keeps one prefix and one engine for many runs; Session.start() gives a Run that
-steps drive while the program runs (window, click, fill, open, answer, wait, close). The pytest
-plugin (mirdu.plugin) gives a fixture `mirdu` with run() and start()."""
+steps drive while the program runs (window, click, fill, open, answer, wait, close, menu, keys,
+select, tab, check, uncheck). The pytest plugin (mirdu.plugin) gives a fixture `mirdu` with
+run() and start()."""
 
 # The names below are imported at first use: a mirdu-run command starts its engine sooner.
 _PLACES = {"Failure": "options", "Call": "result", "Capture": "result", "Result": "result",

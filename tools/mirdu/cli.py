@@ -38,7 +38,7 @@ def pass_keys(run):
             return
         if not typed:
             return
-        run.keys(typed.decode("utf-8", "replace"))
+        run.console_keys(typed.decode("utf-8", "replace"))
 
 
 def follow(run, options):

@@ -24,8 +24,8 @@ fuller their folder is); then F: is put back as it was. Nothing is written into 
 folder. The program's windows work with no display and are drawn nowhere, unless --display or
 --screenshot asks for them. No terminal is needed. The prefix's wineserver stays --linger
 seconds after the run, so that the next run starts warm. One run at a time uses a prefix: to
-run several programs at once, give each its own --prefix. Steps (--do, --steps) click, fill
-and answer the program's windows as a person would.
+run several programs at once, give each its own --prefix. Steps (--do, --steps) drive the
+program's windows, menus and keys as a person would.
 
 exit status: the program's own; 123 when a step could not be done; 124 after --timeout; 125
 when mirdu-run refuses or fails; 126 when PROGRAM is not a Windows program; 127 when PROGRAM
@@ -101,7 +101,8 @@ def parse_options(argv):
     parser.add_argument("--do", metavar="STEP", action="append",
                         help="a step that drives the program's windows, done in order while it "
                         "runs (repeatable): window TITLE, click NAME, fill NAME TEXT, open PATH, "
-                        "answer BUTTON, wait TEXT, close")
+                        "answer BUTTON, wait TEXT, close, menu PATH, keys [#ID] TEXT, select "
+                        "NAME ITEM, tab [#ID] TEXT, check NAME, uncheck NAME")
     parser.add_argument("--steps", metavar="FILE", action="append",
                         help="the steps in FILE, one a line; lines that start with # are "
                         "comments")

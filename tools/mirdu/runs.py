@@ -150,7 +150,7 @@ class Run:
 
     # --- what the program is told ----------------------------------------------------------
 
-    def keys(self, text):
+    def console_keys(self, text):
         """Typed in the program's console (for runs started with interactive=True)."""
         self.session.engine.send("keys", text)
 
@@ -197,6 +197,31 @@ class Run:
 
     def close(self, timeout=None):
         self.step("close", timeout)
+
+    def menu(self, path, timeout=None):
+        """Chooses a menu item by its path, "File>Save As..."; the item's command id."""
+        return self.step("menu " + shlex.quote(path), timeout)["item"]["id"]
+
+    def keys(self, text, control=None, timeout=None):
+        """Types keys ("line{ENTER}", "^s") into the focused control, or control ("#ID")."""
+        words = [control, text] if control is not None else [text]
+        self.step("keys " + " ".join(map(shlex.quote, words)), timeout)
+
+    def select(self, name, item, timeout=None):
+        """Selects an item of a combo box, list box, list view or tree view ("Flash>Bank 1")."""
+        self.step("select %s %s" % (shlex.quote(name), shlex.quote(item)), timeout)
+
+    def tab(self, text, control=None, timeout=None):
+        words = [control, text] if control is not None else [text]
+        self.step("tab " + " ".join(map(shlex.quote, words)), timeout)
+
+    def check(self, name, timeout=None):
+        """Checks a check box or radio button; whether it had to be clicked."""
+        return self.step("check " + shlex.quote(name), timeout)["changed"]
+
+    def uncheck(self, name, timeout=None):
+        """Unchecks a check box; whether it had to be clicked."""
+        return self.step("uncheck " + shlex.quote(name), timeout)["changed"]
 
     def wait(self, text=None, timeout=None):
         """With text: the wait step, until text shows in a window or a console line (the line
