@@ -1,8 +1,8 @@
-"""Reproducible release: the i686 and x86_64 mirdu.dll built from two copies of the sources, in
-folders of different names, with different file times, time zones and umasks, have the same
-bytes, and so have the release zip made from each, which holds both builds in the layout that
-the runners look for, and the wheel, whose RECORD holds the digest and size of each of its
-files. Only the DLLs and mirdu-run.exe are built (-j2)."""
+"""Reproducible release: the i686 and x86_64 mirdu.dll and mirdu-hook.dll built from two
+copies of the sources, in folders of different names, with different file times, time zones and
+umasks, have the same bytes, and so have the release zip made from each, which holds both builds
+in the layout that the runners look for, and the wheel, whose RECORD holds the digest and size
+of each of its files. Only the DLLs and mirdu-run.exe (which brings its hook) are built (-j2)."""
 
 import base64
 import hashlib
@@ -79,11 +79,12 @@ class Reproducible(unittest.TestCase):
 
     def test_dll(self):
         for arch in ARCHES:
-            first, second = (self.read(os.path.join(t, "build", arch, "mirdu.dll"))
-                             for t, _ in self.trees)
-            self.assertGreater(len(first), 0)
-            self.assertTrue(first == second, "the two %s builds of mirdu.dll differ (%d and %d "
-                            "bytes)" % (arch, len(first), len(second)))
+            for name in ("mirdu.dll", "mirdu-hook.dll"):
+                first, second = (self.read(os.path.join(t, "build", arch, name))
+                                 for t, _ in self.trees)
+                self.assertGreater(len(first), 0)
+                self.assertTrue(first == second, "the two %s builds of %s differ (%d and %d "
+                                "bytes)" % (arch, name, len(first), len(second)))
 
     @classmethod
     def packages(cls):
@@ -111,7 +112,7 @@ class Reproducible(unittest.TestCase):
         self.assertEqual(sorted(files), ["SHA256SUMS", "mirdu-image", "mirdu-run", "mirdu.def",
                                          "mirdu.h", "probe-32bit", "user-guide.txt"] + [
             "%s/%s" % (arch, n) for arch in ARCHES
-            for n in ("libmirdu.dll.a", "mirdu-run.exe", "mirdu.dll")])
+            for n in ("libmirdu.dll.a", "mirdu-hook.dll", "mirdu-run.exe", "mirdu.dll")])
         self.assertEqual(files.pop("SHA256SUMS").decode(), "".join(
             "%s  %s\n" % (hashlib.sha256(data).hexdigest(), name)
             for name, data in sorted(files.items())))
@@ -137,7 +138,7 @@ class Reproducible(unittest.TestCase):
             self.assertEqual((digest, size), ("sha256=" + expected.decode(), str(len(data))),
                              name)
         for arch in ARCHES:
-            for name in ("mirdu.dll", "mirdu-run.exe"):
+            for name in ("mirdu.dll", "mirdu-run.exe", "mirdu-hook.dll"):
                 self.assertEqual(files["mirdu/_files/%s/%s" % (arch, name)], self.read(
                     os.path.join(self.trees[0][0], "build", arch, name)), (arch, name))
         modes = {e.filename: e.external_attr >> 16 for e in entries}

@@ -2,7 +2,8 @@
 (no index) into a fresh virtual environment, and used from a folder outside the checkout, so
 that `import mirdu` can only find the installed package and the Windows files in its _files:
 one run of this build's demo in the project's prefix, the probe, both commands' --help, and
-pytest finding the installed plugin by its entry point, as a rig's own tests use it."""
+pytest finding the installed plugin by its entry point, as a rig's own tests use it, with a menu
+chosen through the hook of the wheel's engine or of the other build beside it."""
 
 import json
 import os
@@ -44,6 +45,13 @@ def test_the_demo_writes_one_block(mirdu):
     assert [c.name for c in result.calls][:2] == ["KVTFindFirst", "KVTFindNext"]
     (capture,) = result.captures
     assert (capture.addr, capture.data()) == (0x1000, bytes(range(256)))
+
+
+def test_a_menu_is_chosen_by_the_hook_that_the_wheel_brings(mirdu):
+    with mirdu.start(%(gui)r, "devicetool:Wheel Tool", "forget:Wheel Tool") as run:
+        run.window("Wheel Tool", timeout=60)
+        assert run.menu("File>Exit") == 2003
+        assert run.wait(timeout=60).status == 0
 
 
 def test_a_missing_button_says_what_there_is(mirdu):
@@ -103,7 +111,7 @@ class Wheel(unittest.TestCase):
                            "gui": os.path.join(BUILD, "mirdu-client-gui.exe")})
         shown = run([os.path.join(venv, "bin", "python"), "-m", "pytest", "-p",
                      "no:cacheprovider", "--mirdu-prefix", PREFIX, rig], self.top)
-        self.assertRegex(shown, r"\n=+ 2 passed in ", shown[-2000:])
+        self.assertRegex(shown, r"\n=+ 3 passed in ", shown[-2000:])
 
 
 if __name__ == "__main__":
