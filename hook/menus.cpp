@@ -97,44 +97,44 @@ private:
     std::vector<HMENU> opened_;
 };
 
+// One level of the path: its item found, opened when it is a menu; kAsked to go on.
+hook::Outcome Step(MenuWalk &walk, HMENU &menu, const std::wstring &name, bool last,
+                   std::wstring &found, hook::MenuRequest &request)
+{
+    int position = FindItem(menu, name);
+    if (position < 0)
+        return hook::kMissing;
+    Item item = ItemAt(menu, position);
+    found += (found.empty() ? L"" : L">") + MenuItemShown(item.text);
+    if (item.state & MFS_DISABLED)
+        return hook::kDisabled;
+    if (!item.opens && !last)
+        return hook::kNotAMenu;
+    if (item.opens) {
+        walk.Open(menu, position, item);
+        menu = item.opens;
+        return last ? hook::kNotAnItem : hook::kAsked;
+    }
+    walk.Select(menu, position, item);
+    request.id = item.id;
+    return hook::kChosen;
+}
+
 hook::Outcome Walk(HWND window, HMENU menu, hook::MenuRequest &request)
 {
     std::vector<std::wstring> levels = PathLevels(request.path);
     std::wstring found;
-    hook::Outcome outcome = hook::kChosen;
+    hook::Outcome outcome = hook::kAsked;
     MenuWalk walk(window, menu);
     size_t level = 0;
-    for (; level < levels.size(); level++) {
-        int position = FindItem(menu, levels[level]);
-        if (position < 0) {
-            outcome = hook::kMissing;
-            break;
-        }
-        Item item = ItemAt(menu, position);
-        found += (level ? L">" : L"") + MenuItemShown(item.text);
-        bool last = level + 1 == levels.size();
-        if (item.state & MFS_DISABLED) {
-            outcome = hook::kDisabled;
-            break;
-        }
-        if (!item.opens && !last) {
-            outcome = hook::kNotAMenu;
-            break;
-        }
-        if (item.opens) {
-            walk.Open(menu, position, item);
-            menu = item.opens;
-            if (last) {
-                outcome = hook::kNotAnItem;
-                level++;
-                break;
-            }
-            continue;
-        }
-        walk.Select(menu, position, item);
-        request.id = item.id;
-        break;
+    while (outcome == hook::kAsked && level < levels.size()) {
+        outcome = Step(walk, menu, levels[level], level + 1 == levels.size(), found, request);
+        // A path that ends at a menu lists that menu's items, as the level after it.
+        if (outcome == hook::kAsked || outcome == hook::kNotAnItem)
+            level++;
     }
+    if (outcome == hook::kAsked) // no path at all
+        outcome = hook::kMissing;
     request.level = (uint32_t)level;
     lstrcpynW(request.found, found.c_str(), hook::kPathChars);
     ListItems(menu, request.items, hook::kItemsChars);

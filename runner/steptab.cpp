@@ -20,42 +20,48 @@ public:
         const Control *tab = window ? Find(window, controls, t) : nullptr;
         if (!tab || Unready(scene.job(), window, *tab, id_.empty() ? L"the tab control" : id_, t))
             return t;
-        std::vector<std::wstring> texts;
-        std::wstring why, where = L" of " + Quoted(Title(window));
-        int shown = -1, index = -1;
-        if (!TabTexts(tab->window, texts, shown, why)) {
-            t.waiting = why + where;
+        where_ = L" of " + Quoted(Title(window));
+        int index = Index(tab->window, t);
+        if (index < 0)
             return t;
-        }
-        for (size_t i = 0; i < texts.size() && index < 0; i++)
-            if (SameText(WithoutMnemonics(texts[i]), text_) || SameText(texts[i], text_))
-                index = (int)i;
-        if (index < 0) {
-            t.waiting = L"no tab " + Quoted(text_) + where;
-            std::vector<std::wstring> shownTexts;
-            for (const std::wstring &text : texts)
-                shownTexts.push_back(WithoutMnemonics(text));
-            t.has = texts.empty() ? L"it has no tabs" : L"it has: " + Listed(shownTexts);
-            return t;
-        }
-        Acted(result, tab->window, texts[index]);
-        result.item = WithoutMnemonics(texts[index]);
+        Acted(result, tab->window, texts_[index]);
+        result.item = WithoutMnemonics(texts_[index]);
         result.itemId = index;
-        t.done = shown == index;
         // Asked again on each try until it shows: a control that had no focused tab only takes
         // the focus at the first.
-        if (!t.done && ShowTab(tab->window, index, why) && TabTexts(tab->window, texts, shown, why))
-            t.done = shown == index;
+        std::wstring why;
+        t.done = shown_ == index || (ShowTab(tab->window, index, why) &&
+                                     TabTexts(tab->window, texts_, shown_, why) &&
+                                     shown_ == index);
         if (!t.done)
-            t.waiting = why.empty() ? L"the tab control" + where + L" still shows " +
-                                          Quoted(shown >= 0 && shown < (int)texts.size()
-                                                     ? WithoutMnemonics(texts[shown])
-                                                     : L"no tab")
-                                    : why + where;
+            t.waiting = !why.empty() ? why + where_
+                                     : L"the tab control" + where_ + L" still shows " +
+                                           (shown_ >= 0 && shown_ < (int)texts_.size()
+                                                ? Quoted(WithoutMnemonics(texts_[shown_]))
+                                                : L"no tab");
         return t;
     }
 
 private:
+    // The tab's index among the control's tabs, read with the one shown; -1 with t saying why.
+    int Index(HWND tab, StepTry &t)
+    {
+        std::wstring why;
+        if (!TabTexts(tab, texts_, shown_, why)) {
+            t.waiting = why + where_;
+            return -1;
+        }
+        std::vector<std::wstring> shown;
+        for (size_t i = 0; i < texts_.size(); i++) {
+            if (SameText(WithoutMnemonics(texts_[i]), text_) || SameText(texts_[i], text_))
+                return (int)i;
+            shown.push_back(WithoutMnemonics(texts_[i]));
+        }
+        t.waiting = L"no tab " + Quoted(text_) + where_;
+        t.has = texts_.empty() ? L"it has no tabs" : L"it has: " + Listed(shown);
+        return -1;
+    }
+
     const Control *Find(HWND window, const std::vector<Control> &controls, StepTry &t)
     {
         std::vector<const Control *> tabs;
@@ -85,6 +91,9 @@ private:
     }
 
     std::wstring id_, text_; // id_ empty: the window's one tab control
+    std::wstring where_;     // how messages name the window
+    std::vector<std::wstring> texts_; // the tabs as last read, and the one shown
+    int shown_ = -1;
 };
 
 } // namespace
