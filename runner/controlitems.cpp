@@ -36,17 +36,6 @@ template <typename P> struct TabItem {
 };
 static_assert(sizeof(TabItem<uint32_t>) == 28 && sizeof(TabItem<uint64_t>) == 40, "TCITEMW");
 
-// In the program's memory: the structure, then the text that the control copies there.
-const size_t kTextAt = 128;
-const int kTextChars = 512;
-const size_t kRemoteSize = kTextAt + kTextChars * sizeof(wchar_t);
-
-bool Send(HWND control, UINT message, WPARAM w, LPARAM l, DWORD_PTR &result)
-{
-    return SendMessageTimeoutW(control, message, w, l, SMTO_ABORTIFHUNG, kStepAnswerMs,
-                               &result) != 0;
-}
-
 std::wstring NoAnswer() { return L"the control does not answer"; }
 
 // The item sent to the control in the program's memory, and what it wrote back: the item and,
@@ -55,13 +44,13 @@ template <typename Item>
 bool Exchange(HWND control, UINT message, WPARAM w, Item &item, RemoteMemory &memory,
               std::wstring *text, DWORD_PTR &result)
 {
-    wchar_t copied[kTextChars] = L"";
-    if (!memory.Write(0, &item, sizeof item) || !memory.Write(kTextAt, copied, sizeof copied[0]) ||
-        !Send(control, message, w, (LPARAM)(ULONG_PTR)memory.address(), result) ||
+    wchar_t copied[kRemoteTextChars] = L"";
+    if (!memory.Write(0, &item, sizeof item) || !memory.Write(kRemoteTextAt, copied, sizeof copied[0]) ||
+        !SendToControl(control, message, w, (LPARAM)(ULONG_PTR)memory.address(), result) ||
         !memory.Read(0, &item, sizeof item))
         return false;
-    if (text && memory.Read(kTextAt, copied, sizeof copied)) {
-        copied[kTextChars - 1] = 0;
+    if (text && memory.Read(kRemoteTextAt, copied, sizeof copied)) {
+        copied[kRemoteTextChars - 1] = 0;
         *text = copied;
     }
     return true;
@@ -71,8 +60,8 @@ template <typename P> bool ListViewText(HWND list, int index, RemoteMemory &memo
                                         std::wstring &text)
 {
     ListViewItem<P> item = {};
-    item.text = (P)(memory.address() + kTextAt);
-    item.textMax = kTextChars;
+    item.text = (P)(memory.address() + kRemoteTextAt);
+    item.textMax = kRemoteTextChars;
     DWORD_PTR length;
     return Exchange(list, LVM_GETITEMTEXTW, index, item, memory, &text, length);
 }
@@ -91,8 +80,8 @@ template <typename P> bool TabText(HWND tab, int index, RemoteMemory &memory, st
 {
     TabItem<P> item = {};
     item.mask = TCIF_TEXT;
-    item.text = (P)(memory.address() + kTextAt);
-    item.textMax = kTextChars;
+    item.text = (P)(memory.address() + kRemoteTextAt);
+    item.textMax = kRemoteTextChars;
     DWORD_PTR done;
     return Exchange(tab, TCM_GETITEMW, index, item, memory, &text, done) && done;
 }
@@ -107,15 +96,15 @@ bool StringTexts(const Control &control, const Messages &asked, std::vector<std:
                  std::wstring &why)
 {
     DWORD_PTR count = 0, length = 0, copied = 0;
-    if (!Send(control.window, asked.count, 0, 0, count))
+    if (!SendToControl(control.window, asked.count, 0, 0, count))
         return why = NoAnswer(), false;
     for (DWORD_PTR i = 0; i < count && i < kMostItems; i++) {
-        if (!Send(control.window, asked.length, i, 0, length))
+        if (!SendToControl(control.window, asked.length, i, 0, length))
             return why = NoAnswer(), false;
         // The control copies the whole text: room for all of it, however long (LB_ERR: none).
         std::wstring text((LONG_PTR)length > 0 ? length + 1 : 1, L'\0');
         if ((LONG_PTR)length > 0 &&
-            !Send(control.window, asked.text, i, (LPARAM)&text[0], copied))
+            !SendToControl(control.window, asked.text, i, (LPARAM)&text[0], copied))
             return why = NoAnswer(), false;
         text.resize((LONG_PTR)length > 0 ? std::min<DWORD_PTR>(copied, length) : 0);
         texts.push_back(text);
@@ -138,7 +127,7 @@ bool ListViewTexts(HWND list, std::vector<std::wstring> &texts, std::wstring &wh
     RemoteMemory memory(list, kRemoteSize);
     if (!memory.valid())
         return why = memory.why(), false;
-    if (!Send(list, LVM_GETITEMCOUNT, 0, 0, count))
+    if (!SendToControl(list, LVM_GETITEMCOUNT, 0, 0, count))
         return why = NoAnswer(), false;
     for (DWORD_PTR i = 0; i < count && i < kMostItems; i++) {
         std::wstring text;
@@ -155,7 +144,7 @@ void Notify(const Control &control, WORD code)
 {
     DWORD_PTR result;
     // A handler that works long, or opens a dialog, answers late; it was told all the same.
-    Send(GetParent(control.window), WM_COMMAND, MAKEWPARAM(control.id, code),
+    SendToControl(GetParent(control.window), WM_COMMAND, MAKEWPARAM(control.id, code),
          (LPARAM)control.window, result);
 }
 
@@ -163,10 +152,10 @@ bool ChooseInList(const Control &control, int index, std::wstring &why)
 {
     DWORD_PTR result;
     bool several = (control.style & (LBS_MULTIPLESEL | LBS_EXTENDEDSEL)) != 0;
-    if (several ? !Send(control.window, LB_SETSEL, FALSE, -1, result) ||
-                      !Send(control.window, LB_SETSEL, TRUE, index, result) ||
-                      !Send(control.window, LB_SETCARETINDEX, index, FALSE, result)
-                : !Send(control.window, LB_SETCURSEL, index, 0, result))
+    if (several ? !SendToControl(control.window, LB_SETSEL, FALSE, -1, result) ||
+                      !SendToControl(control.window, LB_SETSEL, TRUE, index, result) ||
+                      !SendToControl(control.window, LB_SETCARETINDEX, index, FALSE, result)
+                : !SendToControl(control.window, LB_SETCURSEL, index, 0, result))
         return why = NoAnswer(), false;
     // As a click tells it, where the list box tells its parent at all.
     if (control.style & LBS_NOTIFY)
@@ -186,7 +175,7 @@ bool ChooseInListView(const Control &control, int index, std::wstring &why)
              memory))
         return why = NoAnswer(), false;
     DWORD_PTR result;
-    Send(control.window, LVM_ENSUREVISIBLE, index, FALSE, result);
+    SendToControl(control.window, LVM_ENSUREVISIBLE, index, FALSE, result);
     return true;
 }
 
@@ -214,7 +203,7 @@ bool ChooseItem(const Control &control, int index, std::wstring &why)
     // A combo box tells its parent of a choice in its list in this order.
     DWORD_PTR result;
     Notify(control, CBN_DROPDOWN);
-    if (!Send(control.window, CB_SETCURSEL, index, 0, result))
+    if (!SendToControl(control.window, CB_SETCURSEL, index, 0, result))
         return why = NoAnswer(), false;
     Notify(control, CBN_SELCHANGE);
     Notify(control, CBN_SELENDOK);
@@ -226,10 +215,10 @@ bool ItemChosen(const Control &control, int index)
 {
     DWORD_PTR result = 0;
     if (control.kind == Control::kComboBox)
-        return Send(control.window, CB_GETCURSEL, 0, 0, result) && (int)result == index;
+        return SendToControl(control.window, CB_GETCURSEL, 0, 0, result) && (int)result == index;
     if (control.kind == Control::kListBox)
-        return Send(control.window, LB_GETSEL, index, 0, result) && (int)result > 0;
-    return Send(control.window, LVM_GETITEMSTATE, index, LVIS_SELECTED, result) &&
+        return SendToControl(control.window, LB_GETSEL, index, 0, result) && (int)result > 0;
+    return SendToControl(control.window, LVM_GETITEMSTATE, index, LVIS_SELECTED, result) &&
            (result & LVIS_SELECTED);
 }
 
@@ -240,7 +229,7 @@ bool TabTexts(HWND tab, std::vector<std::wstring> &texts, int &shown, std::wstri
     RemoteMemory memory(tab, kRemoteSize);
     if (!memory.valid())
         return why = memory.why(), false;
-    if (!Send(tab, TCM_GETITEMCOUNT, 0, 0, count) || !Send(tab, TCM_GETCURSEL, 0, 0, selected))
+    if (!SendToControl(tab, TCM_GETITEMCOUNT, 0, 0, count) || !SendToControl(tab, TCM_GETCURSEL, 0, 0, selected))
         return why = NoAnswer(), false;
     shown = (int)selected;
     for (DWORD_PTR i = 0; i < count && i < kMostItems; i++) {
@@ -258,7 +247,7 @@ bool ShowTab(HWND tab, int index, std::wstring &why)
     // Not TCM_SETCURSEL, which moves the highlight and tells nobody: setting the focus makes
     // the control change tabs as for a click, and send TCN_SELCHANGING and TCN_SELCHANGE.
     DWORD_PTR result;
-    if (!Send(tab, TCM_SETCURFOCUS, index, 0, result))
+    if (!SendToControl(tab, TCM_SETCURFOCUS, index, 0, result))
         return why = NoAnswer(), false;
     return true;
 }

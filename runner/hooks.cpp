@@ -88,7 +88,7 @@ struct ProgramHooks::Hooked {
         return true;
     }
 
-    // What the helper said so far: "hooked", or "error WHY".
+    // What the helper said so far, "hooked" or "error WHY", and whether it is still there.
     void Hear()
     {
         char buffer[512];
@@ -98,13 +98,15 @@ struct ProgramHooks::Hooked {
                         NULL) && got)
             said.append(buffer, got);
         size_t end = said.find('\n');
-        if (end != std::string::npos && said.compare(0, end, "hooked") == 0)
+        // A helper that goes takes its hook with it, so a request would wait for nothing.
+        if (WaitForSingleObject(helper.process(), 0) == WAIT_OBJECT_0 &&
+            (end == std::string::npos || state == kSet))
+            Failed(L"the helper that holds the hook for the program's menus ended (exit status " +
+                   std::to_wstring(helper.ExitCode()) + L")");
+        else if (end != std::string::npos && said.compare(0, end, "hooked") == 0)
             state = kSet;
         else if (end != std::string::npos)
             Failed(FromUtf8(said.substr(6, end - 6)));
-        else if (WaitForSingleObject(helper.process(), 0) == WAIT_OBJECT_0)
-            Failed(L"the helper that sets the hook for the program's menus ended (exit status " +
-                   std::to_wstring(helper.ExitCode()) + L")");
     }
 
     bool Failed(const std::wstring &reason)
@@ -129,7 +131,7 @@ ProgramHooks::State ProgramHooks::Hook(HWND window, std::wstring &why)
     DWORD thread = GetWindowThreadProcessId(window, NULL);
     for (const std::unique_ptr<Hooked> &hooked : hooked_)
         if (hooked->thread == thread) {
-            if (hooked->state == kPending)
+            if (hooked->state != kFailed && hooked->helper.process())
                 hooked->Hear();
             why = hooked->why;
             return hooked->state;

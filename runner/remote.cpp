@@ -1,5 +1,6 @@
 #include "runner/remote.h"
 
+#include "runner/controls.h"
 #include "runner/report.h"
 
 namespace {
@@ -29,6 +30,12 @@ int WindowBits(HWND window)
     GetWindowThreadProcessId(window, &id);
     UniqueHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id));
     return process.valid() ? ProcessBits(process.get()) : 0;
+}
+
+bool SendToControl(HWND control, UINT message, WPARAM w, LPARAM l, DWORD_PTR &result)
+{
+    return SendMessageTimeoutW(control, message, w, l, SMTO_ABORTIFHUNG, kStepAnswerMs,
+                               &result) != 0;
 }
 
 RemoteMemory::RemoteMemory(HWND window, size_t size)

@@ -14,6 +14,15 @@
 // The machine type of the program that owns the window: 32 or 64; 0 when it cannot be told.
 int WindowBits(HWND window);
 
+// A control's message sent with kStepAnswerMs to answer in; false when it did not.
+bool SendToControl(HWND control, UINT message, WPARAM w, LPARAM l, DWORD_PTR &result);
+
+// How the items' messages use memory in the program: the structure at its start, then the text
+// that the control copies there.
+const size_t kRemoteTextAt = 128;
+const int kRemoteTextChars = 512;
+const size_t kRemoteSize = kRemoteTextAt + kRemoteTextChars * sizeof(wchar_t);
+
 class RemoteMemory {
 public:
     // size bytes in the process of window; valid() false, with why(), when it cannot be had.

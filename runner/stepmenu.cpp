@@ -50,7 +50,8 @@ public:
             askAt_ = GetTickCount64() + kAskAgainMs;
             return t;
         }
-        if (!Ready(scene, window, t))
+        // The hook checked while an answer is awaited too: a helper that went took it along.
+        if (!Ready(scene, window, t, request_ != nullptr))
             return t;
         if (!request_ && GetTickCount64() >= askAt_) {
             request_ = MenuRequest::Post(window, path_, t.waiting);
@@ -80,16 +81,16 @@ public:
 
 private:
     // The window can take a menu choice: enabled (no modal dialog over it), with a menu bar,
-    // and the hook set in its thread.
-    bool Ready(StepScene &scene, HWND window, StepTry &t)
+    // and the hook set in its thread; once asked, only the hook counts.
+    bool Ready(StepScene &scene, HWND window, StepTry &t, bool asked)
     {
         std::wstring why;
-        if (!IsWindowEnabled(window)) {
+        if (!asked && !IsWindowEnabled(window)) {
             t.waiting = Quoted(Title(window)) + L" is still disabled";
             t.has = Owned(scene.job(), window);
             return false;
         }
-        if (!GetMenu(window)) {
+        if (!asked && !GetMenu(window)) {
             t.waiting = Quoted(Title(window)) + L" has no menu bar";
             return false;
         }
