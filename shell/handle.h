@@ -1,4 +1,4 @@
-// Owning wrapper for a Win32 handle: closes it when the owner goes away.
+// Owning wrappers for Win32 handles and views: each closes its own when the owner goes away.
 #ifndef MIRDU_SHELL_HANDLE_H
 #define MIRDU_SHELL_HANDLE_H
 
@@ -25,6 +25,28 @@ public:
 
 private:
     HANDLE handle_ = NULL;
+};
+
+// Owning wrapper for a view of a file mapping: unmaps it when the owner goes away.
+class UniqueView {
+public:
+    constexpr UniqueView() = default;
+    UniqueView(const UniqueView &) = delete;
+    UniqueView &operator=(const UniqueView &) = delete;
+    ~UniqueView() { reset(); }
+
+    bool valid() const { return view_ != NULL; }
+    void *get() const { return view_; }
+
+    void reset(void *view = NULL)
+    {
+        if (view_)
+            UnmapViewOfFile(view_);
+        view_ = view;
+    }
+
+private:
+    void *view_ = NULL;
 };
 
 #endif
