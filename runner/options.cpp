@@ -10,6 +10,7 @@
 #include "runner/host.h"
 #include "runner/image.h"
 #include "runner/paths.h"
+#include "runner/preload.h"
 #include "runner/report.h"
 #include "runner/stepparse.h"
 
@@ -44,6 +45,12 @@ const wchar_t kHelp[] =
     L"                     type beside mirdu-run.exe, else the other build's: ..\\win32 or\n"
     L"                     ..\\win64\\mirdu.dll)\n"
     L"  --as NAME.dll      the name the program loads the library by (default mirdu.dll)\n"
+    L"  --memory           the program's reads answer from a device memory of the run: what it\n"
+    L"                     wrote there, else what was preloaded, else 0xFF (the library is\n"
+    L"                     mirdu-memory.dll)\n"
+    L"  --preload FILE     bytes that the device memory holds from the start, implies --memory\n"
+    L"                     (repeatable; a later one wins): FILE.hex or FILE.ihex Intel HEX, or\n"
+    L"                     FILE@ADDR, the file's bytes at ADDR (0x hex or decimal)\n"
     L"  --timeout SECONDS  end the program and all it started after that long (status 124)\n"
     L"  --interactive      leave the closing prompt to your keyboard\n"
     L"  --do STEP          a step that drives the program's windows, done in order while it\n"
@@ -117,7 +124,7 @@ bool AddSteps(const std::wstring &flag, const std::wstring &value,
 
 ParseResult ParseOptions(int argc, wchar_t **argv, Options &options)
 {
-    std::wstring timeout, linuxOnly, step, stepsFile, stepTimeout, why, folder;
+    std::wstring timeout, linuxOnly, step, stepsFile, stepTimeout, why, folder, preload;
     const struct {
         const wchar_t *flag;
         std::wstring *value; // null: a switch
@@ -129,6 +136,8 @@ ParseResult ParseOptions(int argc, wchar_t **argv, Options &options)
                  {L"--screenshot", &options.screenshot, nullptr},
                  {L"--dll", &options.dll, nullptr},
                  {L"--as", &options.name, nullptr},
+                 {L"--memory", nullptr, &options.memory},
+                 {L"--preload", &preload, nullptr},
                  {L"--timeout", &timeout, nullptr},
                  {L"--interactive", nullptr, &options.interactive},
                  {L"--do", &step, nullptr},
@@ -173,6 +182,11 @@ ParseResult ParseOptions(int argc, wchar_t **argv, Options &options)
         if ((option->value == &step || option->value == &stepsFile) &&
             !AddSteps(flag, *option->value, options.steps, why))
             return Bad(why);
+        PreloadSpec spec;
+        if (option->value == &preload && !ParsePreloadSpec(preload, spec, why))
+            return Bad(L"argument --preload: " + why);
+        if (option->value == &preload)
+            options.preloads.push_back(preload), options.memory = true;
         if (option->value == &linuxOnly || (!option->value && !option->on))
             WriteError(L"mirdu-run: " + flag + L" is for the Linux runner (Wine): ignored on "
                                                L"Windows\n");

@@ -18,6 +18,8 @@ struct Options {
     double timeout = 0;    // seconds; 0: none
     std::vector<std::wstring> steps; // of --do and --steps, in order, each checked
     double stepTimeout = 60;         // seconds
+    bool memory = false;   // reads answer from a device memory of the run
+    std::vector<std::wstring> preloads; // --preload, in order, each checked
     bool interactive = false;
     bool host = false;     // run by the Linux runner, which says the summary itself and
                            // whose pipe on standard input ends the run when it closes
