@@ -91,6 +91,8 @@ LogLine LogReader::Next(const std::string &line)
                      strtoul(Arg(parsed, "addr").c_str(), nullptr, 16));
             parsed.capture = capture;
         }
+        if (parsed.call == "KVTRead" || parsed.call == "KVTSyncRead")
+            readBack_ += strtoul(Arg(parsed, "len").c_str(), nullptr, 16);
     }
     return parsed;
 }

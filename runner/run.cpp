@@ -12,6 +12,7 @@
 #include "runner/paths.h"
 #include "runner/image.h"
 #include "runner/job.h"
+#include "runner/memory.h"
 #include "runner/pefile.h"
 #include "runner/placement.h"
 #include "runner/report.h"
@@ -47,11 +48,12 @@ std::wstring UnfitDll(const std::wstring &dll, int bits, bool &otherBits)
     return otherBits ? dll + L" is a " + std::to_wstring(dllBits) + L"-bit DLL" : L"";
 }
 
-// By default the mirdu.dll beside mirdu-run.exe when it is for the program's machine type,
-// else the other build's: the release holds them in win32\ and win64\, as a checkout does in
-// build\, so that either mirdu-run.exe runs both kinds of program.
+// By default the library (file: mirdu.dll, or mirdu-memory.dll for --memory) beside
+// mirdu-run.exe when it is for the program's machine type, else the other build's: the release
+// holds them in win32\ and win64\, as a checkout does in build\, so that either mirdu-run.exe
+// runs both kinds of program.
 Failure ChooseDll(const std::wstring &given, const std::wstring &program, int bits,
-                  std::wstring &dll)
+                  const std::wstring &file, std::wstring &dll)
 {
     const std::wstring wanted = std::to_wstring(bits) + L"-bit";
     bool otherBits;
@@ -67,13 +69,13 @@ Failure ChooseDll(const std::wstring &given, const std::wstring &program, int bi
     }
     std::wstring runner = ThisProgram();
     std::wstring folder = runner.substr(0, runner.find_last_of(L'\\'));
-    dll = folder + L"\\mirdu.dll";
+    dll = folder + L"\\" + file;
     std::wstring why = UnfitDll(dll, bits, otherBits);
     if (why.empty())
         return {};
     why = L"beside mirdu-run.exe (" + why + L")";
     std::wstring sibling = folder.substr(0, folder.find_last_of(L'\\') + 1) + L"win" +
-                           std::to_wstring(bits) + L"\\mirdu.dll";
+                           std::to_wstring(bits) + L"\\" + file;
     if (lstrcmpiW(sibling.c_str(), dll.c_str()) != 0) {
         std::wstring whySibling = UnfitDll(sibling, bits, otherBits);
         if (whySibling.empty()) {
@@ -83,20 +85,24 @@ Failure ChooseDll(const std::wstring &given, const std::wstring &program, int bi
         why += L" or in the other build's folder (" + whySibling + L")";
     }
     return Fail(kExitRunner, program + L" is a " + wanted + L" program and there is no " +
-                                 wanted + L" mirdu.dll " + why + L"; give one with --dll PATH");
+                                 wanted + L" " + file + L" " + why + L"; give one with --dll PATH");
 }
 
 bool HasConsole() { return UniqueHandle(OpenConsole(L"CONOUT$")).valid(); }
 
-std::wstring Summary(unsigned long long calls, const Captures &written, const Ending &ending,
-                     const std::wstring &log)
+// memory: the run had a device memory; readBack: the bytes its reads asked for.
+std::wstring Summary(unsigned long long calls, const Captures &written, bool memory,
+                     unsigned long long readBack, const Ending &ending, const std::wstring &log)
 {
     unsigned long long bytes = 0;
     for (const auto &file : written)
         bytes += file.second.size;
     std::wstring summary = Plural(calls, L"call") + L" logged, " +
                            Plural(written.size(), L"capture file") + L" written (" +
-                           std::to_wstring(bytes) + L" bytes), " + ending.words;
+                           std::to_wstring(bytes) + L" bytes), " +
+                           (memory ? L"memory on, " + Plural(readBack, L"byte") + L" read back, "
+                                   : L"") +
+                           ending.words;
     return log.empty() ? summary : summary + L", log " + ShownPath(log);
 }
 
@@ -126,7 +132,9 @@ Failure CheckBeforeRun(const Options &options, Prepared &prepared)
     if (options.interactive && !prepared.inHelper && (keys == NULL || keys == INVALID_HANDLE_VALUE))
         return Fail(kExitBadOptions, L"--interactive needs a console or standard input to "
                                      L"type in");
-    if (Failure failure = ChooseDll(options.dll, prepared.program, prepared.bits, prepared.dll))
+    if (Failure failure = ChooseDll(options.dll, prepared.program, prepared.bits,
+                                    options.memory ? L"mirdu-memory.dll" : L"mirdu.dll",
+                                    prepared.dll))
         return failure;
     return CheckSearchOrder(prepared.program, prepared.bits, prepared.dll, options.name);
 }
@@ -213,6 +221,7 @@ int Run(const Options &options)
     Trace trace;
     DriveMapping drive;
     DllPlacement placement;
+    RunMemory memory; // in placement's folder: goes first
     ChildJob job;
     CrashHandling crashes;
     HostChannel *host = HostChannel::Get();
@@ -232,6 +241,9 @@ int Run(const Options &options)
     Captures before = ListCaptures(captures);
     if (!failure)
         failure = placement.Place(prepared.dll, options.name);
+    if (!failure && options.memory)
+        failure = memory.Make(placement.folder(), options.preloads,
+                              [&](const std::wstring &message) { sinks.Tell(message); });
     if (!failure)
         crashes.Install(placement.folder() + L"\\crashes.txt");
     // Ctrl+C and the close of mirdu-run's console stop the run, when that console is the
@@ -259,6 +271,10 @@ int Run(const Options &options)
     Ending ending = session.Watch();
     ReportCrashes(ending, GetProcessId(job.process()), crashes, prepared, options, sinks);
     crashes.Remove();
+    if (options.memory && session.readBack() > 0 && memory.Loads() == 0)
+        Say(L"--memory: " + ShownPath(prepared.dll) + L" never opened the run's device memory, so "
+            L"its reads answered nothing: use the memory build, mirdu-memory.dll");
+    memory.Remove();
     placement.Remove();
     drive.Unmap();
     if (!reader.followed())
@@ -294,8 +310,10 @@ int Run(const Options &options)
     }
     LeaveOddEntries(captures, written);
     trace.Captures(InOrder(written));
-    trace.Exit(ending.status, ending.words, ending.own);
-    Say(Summary(session.calls(), written, ending, options.log));
+    trace.Exit(ending.status, ending.words, ending.own,
+               options.memory ? (long long)session.readBack() : -1);
+    Say(Summary(session.calls(), written, options.memory, session.readBack(), ending,
+                options.log));
     CleanedUp();
     return ending.status;
 }

@@ -40,6 +40,8 @@ public:
     Ending Watch();
 
     unsigned long long calls() const { return calls_; }
+    // The bytes that the program's reads asked for.
+    unsigned long long readBack() const { return reader_.readBack(); }
     // The first failure of mirdu-run's own during the run.
     const Failure &failure() const { return failure_; }
     bool pictureTaken() const { return pictureTaken_; }

@@ -110,9 +110,11 @@ void Trace::Captures(const std::vector<std::pair<std::wstring, unsigned long lon
     Write(record + "]}\n");
 }
 
-void Trace::Exit(int status, const std::wstring &ended, bool own)
+void Trace::Exit(int status, const std::wstring &ended, bool own, long long readBack)
 {
+    std::string memory =
+        readBack < 0 ? "" : ", \"memory\": {\"read_back\": " + std::to_string(readBack) + "}";
     Write(Begin() + ", \"event\": \"exit\", \"status\": " + std::to_string(status) +
           ", \"ended\": " + JsonString(Utf8(ended)) + (own ? ", \"program\": true" : "") +
-          "}\n");
+          memory + "}\n");
 }

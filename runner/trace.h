@@ -37,8 +37,9 @@ public:
     // The capture files the run wrote: {"event": "captures", "files": [{"name": ..., "size":
     // ...}, ...]}, in the order of their numbers.
     void Captures(const std::vector<std::pair<std::wstring, unsigned long long>> &files);
-    // own: the status is the program's own, not one of mirdu-run's.
-    void Exit(int status, const std::wstring &ended, bool own);
+    // own: the status is the program's own, not one of mirdu-run's; readBack: with a device
+    // memory (--memory), the bytes the reads asked for, as "memory": {"read_back": N}; else -1.
+    void Exit(int status, const std::wstring &ended, bool own, long long readBack = -1);
 
 private:
     std::string Begin() const;
