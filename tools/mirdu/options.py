@@ -94,6 +94,14 @@ def parse_options(argv):
                         "build's for the program's machine type)")
     parser.add_argument("--as", dest="name", metavar="NAME.dll",
                         help="the name the program loads the library by (default mirdu.dll)")
+    parser.add_argument("--memory", action="store_true",
+                        help="the program's reads answer from a device memory of the run: what "
+                        "it wrote there, else what was preloaded, else 0xFF (the library is "
+                        "mirdu-memory.dll)")
+    parser.add_argument("--preload", metavar="FILE", action="append",
+                        help="bytes that the device memory holds from the start, implies "
+                        "--memory (repeatable; a later one wins): FILE.hex or FILE.ihex Intel "
+                        "HEX, or FILE@ADDR, the file's bytes at ADDR (0x hex or decimal)")
     parser.add_argument("--timeout", metavar="SECONDS", type=lenient_seconds,
                         help="end the program and all it started after that long (status 124)")
     parser.add_argument("--interactive", action="store_true",
@@ -132,7 +140,7 @@ def parse_options(argv):
 # every other one, and checks them.
 LINUX_OPTIONS = {"--prefix": True, "--linger": True, "--no-staging": False, "--display": False,
                  "--captures": True}
-SWITCHES = {"--interactive", "--no-staging", "--display", "-h", "--help"}
+SWITCHES = {"--interactive", "--memory", "--no-staging", "--display", "-h", "--help"}
 
 
 def engine_arguments(argv):
