@@ -221,7 +221,8 @@ class Run:
             status &= 0xFFFFFFFF    # an exception's code, as Windows gives it
         result = Result(status, self.lines, self.calls, captures, exit.get("ended", ""),
                         self.messages, self.windows, self.options.get("log"),
-                        self.options.get("trace"), self.options.get("screenshot"))
+                        self.options.get("trace"), self.options.get("screenshot"),
+                        exit.get("memory", {}).get("read_back"))
         if check and self.done and not exit.get("program"):
             said = [m for m in self.messages if not SUMMARY.match(m)]
             raise RunError("\n".join(said) or result.ended or "the run failed", status, result)

@@ -34,10 +34,12 @@ WINE64_LOADERS = ["/usr/lib/wine/wine64", on_path("wine64")]
 WINE32_LOADER = "/usr/lib/wine/wine"
 WINESERVERS = ["/usr/lib/wine/wineserver64", on_path("wineserver")]
 
-# A run's keyword arguments and the runner's options they stand for; True: a switch.
+# A run's keyword arguments and the runner's options they stand for; True: a switch. A list
+# gives the option once for each of its items (preload=["id.hex", "boot.bin@0x8000"]).
 OPTIONS = {"log": "--log", "trace": "--trace", "image": "--image", "screenshot": "--screenshot",
            "dll": "--dll", "as_dll": "--as", "timeout": "--timeout",
-           "step_timeout": "--step-timeout", "steps_file": "--steps", "interactive": True}
+           "step_timeout": "--step-timeout", "steps_file": "--steps", "interactive": True,
+           "memory": True, "preload": "--preload"}
 
 
 def first_existing(paths):
@@ -160,6 +162,8 @@ class Session:
                 raise TypeError("unknown option %r" % name)
             if flag is True:
                 engine_args += ["--" + name] if given else []
+            elif isinstance(given, (list, tuple)):
+                engine_args += [word for item in given for word in (flag, str(item))]
             elif given is not None:
                 engine_args += [flag, str(given)]
         for step in steps:
