@@ -30,13 +30,12 @@
  *   console              "console yes" when the process has a console, else "console no"
  *   window:TITLE         show a top-level window with a text and a button: "window ok"
  *   msgbox:TEXT          block in a message box until it is answered: "msgbox ID"
- *   flashtool:TITLE      a flash tool as vendors write them, until its window is closed: a label
- *                        "Firmware file:" and an edit box, "Browse..." (the standard Open
- *                        dialog), a check box "Erase before writing", and "Program device",
- *                        enabled while the box has text, which reads the file and writes it
- *                        with the loaded library's KVTWrite in blocks of 256 bytes from address
- *                        0x10000 up, a block a timer tick, then says "Programming complete" in
- *                        a message box. Captions have & marks. "flashtool erase=0|1 blocks=N"
+ *   flashtool:TITLE      a GUI flash tool as vendors write them, until its window is closed
+ *                        (flashtool.c): a box for the firmware file, Browse..., Erase and
+ *                        Verify check boxes, Program device, a message box at the end
+ *   devicetool:FIRMWARE|BACKUP  a command-line flash tool (devicetool.c): reads the device id
+ *                        and refuses an unknown one (exit status 3), programs, verifies (exit
+ *                        status 4 when a block differs) and backs a block up
  *   stack:OFFSET         i686 only: make later calls with the stack pointer at OFFSET modulo
  *                        16 (4, 8 or 12: aligned to 4 bytes only, as code from compilers that
  *                        keep just what the 32-bit convention guarantees calls); default 0
@@ -49,18 +48,18 @@
  * The same source builds mirdu-client-gui.exe, a GUI-subsystem program, which Windows starts
  * without a console. */
 #include <windows.h>
-#include <commdlg.h>
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
 #include "exports/mirdu.h"
+#include "tests/client/client.h"
 
 typedef intptr_t(__cdecl *AnyCall)(intptr_t, intptr_t, intptr_t, intptr_t, intptr_t, intptr_t);
 
 static FILE *out;
-static HMODULE library;
+HMODULE library;
 static int quiet; /* inside a repeat: results are not written, errors are */
 
 #if defined(__i386__)
@@ -101,7 +100,7 @@ __asm__(".text\n"
 static uint32_t stackOffset;
 #endif
 
-static void Report(const char *format, ...)
+void Report(const char *format, ...)
 {
     if (quiet)
         return;
@@ -113,7 +112,12 @@ static void Report(const char *format, ...)
     fflush(out);
 }
 
-static void Fail(const char *step, const char *why)
+TransferFn Transfer(const char *name)
+{
+    return library ? (TransferFn)(void (*)(void))GetProcAddress(library, name) : NULL;
+}
+
+void Fail(const char *step, const char *why)
 {
     quiet = 0;
     Report("%s error %s (%lu)", step, why, GetLastError());
@@ -390,127 +394,6 @@ static void PrintLines(unsigned long count)
     Report("lines %lu done", count);
 }
 
-enum { kFileBox = 1001, kBrowse, kErase, kProgram, kStatus };
-enum { kFlashBase = 0x10000, kBlock = 256 };
-
-static struct {
-    HWND window;
-    unsigned char *image;
-    long size, written;
-    int erase, blocks;
-} flash;
-
-static void ChooseFile(HWND window)
-{
-    char file[MAX_PATH] = "";
-    GetDlgItemTextA(window, kFileBox, file, sizeof file);
-    OPENFILENAMEA open;
-    memset(&open, 0, sizeof open);
-    open.lStructSize = sizeof open;
-    open.hwndOwner = window;
-    open.lpstrFilter = "Firmware (*.bin)\0*.bin\0All files\0*.*\0";
-    open.lpstrFile = file;
-    open.nMaxFile = sizeof file;
-    open.Flags = OFN_FILEMUSTEXIST | OFN_HIDEREADONLY;
-    if (GetOpenFileNameA(&open))
-        SetDlgItemTextA(window, kFileBox, file);
-}
-
-static void StartProgramming(HWND window)
-{
-    char file[MAX_PATH];
-    GetDlgItemTextA(window, kFileBox, file, sizeof file);
-    FILE *f = fopen(file, "rb");
-    if (!f) {
-        MessageBoxA(window, "Cannot open the firmware file.", "Device Programmer", MB_ICONERROR);
-        return;
-    }
-    free(flash.image);
-    flash.image = malloc(1 << 20);
-    flash.size = flash.image ? (long)fread(flash.image, 1, 1 << 20, f) : 0;
-    fclose(f);
-    flash.written = 0;
-    flash.erase = IsDlgButtonChecked(window, kErase) == BST_CHECKED;
-    EnableWindow(GetDlgItem(window, kProgram), FALSE);
-    SetDlgItemTextA(window, kStatus, "Programming...");
-    SetTimer(window, 1, 5, NULL);
-}
-
-static void ProgramBlock(HWND window)
-{
-    typedef uint32_t(__cdecl * Write)(int32_t, const void *, uint32_t, uint32_t);
-    Write write = library ? (Write)GetProcAddress(library, "KVTWrite") : NULL;
-    if (flash.written < flash.size && write) {
-        long n = flash.size - flash.written < kBlock ? flash.size - flash.written : kBlock;
-        write(0, flash.image + flash.written, kFlashBase + (uint32_t)flash.written, (uint32_t)n);
-        flash.written += n;
-        flash.blocks++;
-        return;
-    }
-    KillTimer(window, 1);
-    SetDlgItemTextA(window, kStatus, write ? "Done." : "No library.");
-    EnableWindow(GetDlgItem(window, kProgram), TRUE);
-    MessageBoxA(window, write ? "Programming complete" : "The library is not loaded.",
-                "Device Programmer", write ? MB_ICONINFORMATION : MB_ICONERROR);
-}
-
-static LRESULT CALLBACK FlashToolProc(HWND window, UINT message, WPARAM w, LPARAM l)
-{
-    if (message == WM_COMMAND && LOWORD(w) == kFileBox && HIWORD(w) == EN_CHANGE)
-        EnableWindow(GetDlgItem(window, kProgram),
-                     GetWindowTextLengthA(GetDlgItem(window, kFileBox)) > 0);
-    else if (message == WM_COMMAND && LOWORD(w) == kBrowse && HIWORD(w) == BN_CLICKED)
-        ChooseFile(window);
-    else if (message == WM_COMMAND && LOWORD(w) == kProgram && HIWORD(w) == BN_CLICKED)
-        StartProgramming(window);
-    else if (message == WM_TIMER)
-        ProgramBlock(window);
-    else if (message == WM_DESTROY)
-        PostQuitMessage(0);
-    else
-        return DefWindowProcA(window, message, w, l);
-    return 0;
-}
-
-static void AddControl(const char *type, const char *text, DWORD style, int x, int y, int width,
-                       int id)
-{
-    CreateWindowA(type, text, WS_CHILD | WS_VISIBLE | style, x, y, width, 24, flash.window,
-                  (HMENU)(intptr_t)id, GetModuleHandleA(NULL), NULL);
-}
-
-static void RunFlashTool(const char *title)
-{
-    WNDCLASSA windowClass;
-    memset(&windowClass, 0, sizeof windowClass);
-    windowClass.lpfnWndProc = FlashToolProc;
-    windowClass.hInstance = GetModuleHandleA(NULL);
-    windowClass.hbrBackground = (HBRUSH)(COLOR_BTNFACE + 1);
-    windowClass.lpszClassName = "MirduFlashTool";
-    RegisterClassA(&windowClass);
-    flash.window = CreateWindowA("MirduFlashTool", title, WS_OVERLAPPEDWINDOW, 60, 60, 440, 200,
-                                 NULL, NULL, windowClass.hInstance, NULL);
-    if (!flash.window)
-        Fail("flashtool", "CreateWindowA failed");
-    AddControl("STATIC", "&Firmware file:", 0, 12, 14, 100, -1);
-    AddControl("EDIT", "", WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL, 112, 12, 220, kFileBox);
-    AddControl("BUTTON", "&Browse...", WS_TABSTOP | BS_PUSHBUTTON, 340, 12, 80, kBrowse);
-    AddControl("BUTTON", "&Erase before writing", WS_TABSTOP | BS_AUTOCHECKBOX, 12, 48, 200,
-               kErase);
-    AddControl("BUTTON", "&Program device", WS_TABSTOP | WS_DISABLED | BS_DEFPUSHBUTTON, 12, 84,
-               140, kProgram);
-    AddControl("STATIC", "Ready.", 0, 12, 124, 300, kStatus);
-    ShowWindow(flash.window, SW_SHOWNORMAL);
-    MSG message;
-    while (GetMessageA(&message, NULL, 0, 0) > 0) {
-        if (!IsDialogMessageA(flash.window, &message)) {
-            TranslateMessage(&message);
-            DispatchMessageA(&message);
-        }
-    }
-    Report("flashtool erase=%d blocks=%d", flash.erase, flash.blocks);
-}
-
 static void RunStep(const char *step)
 {
     if (strncmp(step, "load", 4) == 0 && (step[4] == 0 || step[4] == ':')) {
@@ -548,6 +431,8 @@ static void RunStep(const char *step)
         ShowMainWindow(step + 7);
     } else if (strncmp(step, "flashtool:", 10) == 0) {
         RunFlashTool(step + 10);
+    } else if (strncmp(step, "devicetool:", 11) == 0) {
+        RunDeviceTool(step + 11);
     } else if (strncmp(step, "msgbox:", 7) == 0) {
         Report("msgbox %d", MessageBoxA(mainWindow, step + 7, "mirdu-client", MB_OK));
     } else if (strncmp(step, "mark:", 5) == 0) {
