@@ -41,8 +41,10 @@
  *                        keep just what the 32-bit convention guarantees calls); default 0
  * Arguments: a number (decimal, 0x hex, negative), "null", "entry" (a DeviceEntry filled with
  * 0x55 bytes), "buf:N[:SEED]" (N bytes of the test pattern), "rbuf:N[:SEED]" (the same, checked
- * unchanged after the call).
- * Result lines: "NAME = XXXXXXXX" then " entry=HOST,ID" or " unchanged=0|1" where it applies,
+ * unchanged after the call), "expect:N[:SEED]" (N bytes of 0x5A, checked to hold the pattern
+ * after the call: what a read of the pattern's bytes delivers).
+ * Result lines: "NAME = XXXXXXXX" then " entry=HOST,ID", " unchanged=0|1" or " expected=0|1"
+ * where it applies,
  * and on i686 " popped=N" when the call removed N bytes of its arguments itself (not cdecl);
  * a step that cannot run gives "NAME error ..." and the client exits with status 2.
  * The same source builds mirdu-client-gui.exe, a GUI-subsystem program, which Windows starts
@@ -143,6 +145,7 @@ struct Call {
     int usesEntry;
     unsigned char *readBuffer, *readCopy;
     size_t readLength;
+    int expects; /* readCopy is the pattern that readBuffer should hold after the call */
 };
 
 /* "N[:SEED]": N bytes of the pattern. */
@@ -179,6 +182,14 @@ static int ParseArgument(struct Call *call, int index, const char *text)
         if (!call->readBuffer || !call->readCopy)
             return 0;
         memcpy(call->readCopy, call->readBuffer, call->readLength);
+        call->args[index] = (intptr_t)call->readBuffer;
+    } else if (strncmp(text, "expect:", 7) == 0) {
+        call->readCopy = PatternBuffer(text + 7, &call->readLength);
+        call->readBuffer = malloc(call->readLength ? call->readLength : 1);
+        if (!call->readBuffer || !call->readCopy)
+            return 0;
+        memset(call->readBuffer, 0x5A, call->readLength);
+        call->expects = 1;
         call->args[index] = (intptr_t)call->readBuffer;
     } else {
         char *end;
@@ -236,7 +247,7 @@ static void RunCall(const char *step)
     if (call.usesEntry)
         snprintf(extra, sizeof extra, " entry=%d,%d", call.entry.host, call.entry.id);
     else if (call.readBuffer)
-        snprintf(extra, sizeof extra, " unchanged=%d",
+        snprintf(extra, sizeof extra, call.expects ? " expected=%d" : " unchanged=%d",
                  memcmp(call.readBuffer, call.readCopy, call.readLength) == 0);
     if (popped)
         snprintf(extra + strlen(extra), sizeof extra - strlen(extra), " popped=%u", popped);

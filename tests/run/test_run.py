@@ -240,6 +240,23 @@ class MemoryCases:
                         0x10000 + 256 * i, "100" if i < 3 else "0E8") for i in range(4)) + reads +
                     "KVTSyncRead : buf = ?, addr = 00008000, len = 00001000\n" + PROMPT)
 
+    def test_a_second_load_reads_what_the_first_wrote(self):
+        # The memory lives for the run, not for a load; mirdu.dll's reads deliver nothing.
+        steps = ["load", "KVTWrite,0,buf:16:1,4096,16", "unload", "load",
+                 "KVTRead,0,expect:16:1,4096,16", "KVTSyncRead,0,expect:16:1,4096,16", "unload"]
+        for client in (CLIENT, GUI_CLIENT):
+            for options, read in [([], "0"), (["--memory"], "1")]:
+                with self.subTest(client=client, options=options):
+                    self.start("reload-memory-%d-%s" % (len(options), client), options, steps,
+                               client=client)
+                    code, errors = self.finish()
+                    self.assertEqual(code, 0, errors)
+                    self.assertEqual([r for r in results(self.out) if "Read = " in r],
+                                     ["KVTRead = 00000010 expected=" + read,
+                                      "KVTSyncRead = 00000001 expected=" + read])
+                    self.assertEqual(read_bytes(os.path.join(
+                        self.captures, "0000-kvtwrite-00001000.bin")), pattern(16, 1))
+
     def test_the_flash_tools_verify_fails_without_a_memory_and_succeeds_with_one(self):
         # The same calls either way, so the same log but for the buffers' addresses.
         files = scratch("memory-verify-" + type(self).__name__)
