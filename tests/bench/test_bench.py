@@ -12,7 +12,7 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 import mirdu_test  # noqa: E402
 
 BENCH = os.path.join(mirdu_test.SOURCE, "tools", "bench")
-MEASURED = ["log", "write4k", "write64m", "growth", "late"]
+MEASURED = ["log", "write4k", "write64m", "read64m", "growth", "late"]
 NUMBER = r"([0-9]+(?:\.[0-9]+)?)"
 MEASURED_LINE = re.compile(r"^(\w+) ratio=%s ours_us=%s floor_us=%s$" % (NUMBER, NUMBER, NUMBER))
 CYCLE_LINE = re.compile(r"^cycle ms=%s$" % NUMBER)
