@@ -29,6 +29,34 @@ std::wstring Replaced(const std::wstring &preload, const AddressRanges::Overlap 
                                       L" places (the first " + where + L")");
 }
 
+// What a preload gives, gathered into runs of up to 1 MiB before they are kept: a HEX file
+// gives 16 bytes a record, and a write each would cost a system call.
+class Gathered {
+public:
+    explicit Gathered(AddressRanges &ranges) : ranges_(ranges) { run_.reserve(kRun); }
+    ~Gathered() { Keep(); }
+    void Add(uint32_t addr, const unsigned char *data, size_t size)
+    {
+        if (run_.empty() || addr != start_ + run_.size() || run_.size() + size > kRun) {
+            Keep();
+            start_ = addr;
+        }
+        run_.insert(run_.end(), data, data + size);
+    }
+    void Keep()
+    {
+        KeepWritten(run_.data(), start_, static_cast<uint32_t>(run_.size()));
+        ranges_.Add(start_, start_ + run_.size());
+        run_.clear();
+    }
+
+private:
+    static const size_t kRun = 1 << 20;
+    AddressRanges &ranges_;
+    uint64_t start_ = 0;
+    std::vector<unsigned char> run_;
+};
+
 // Lays one preload in the open memory; its addresses go to ranges.
 Failure Lay(const std::wstring &preload, AddressRanges &ranges)
 {
@@ -36,9 +64,9 @@ Failure Lay(const std::wstring &preload, AddressRanges &ranges)
     std::wstring why;
     if (!ParsePreloadSpec(preload, spec, why))
         return Fail(kExitBadOptions, L"argument --preload: " + why);
+    Gathered gathered(ranges);
     return ReadPreload(spec, [&](uint32_t addr, const unsigned char *data, size_t size) {
-        KeepWritten(data, addr, static_cast<uint32_t>(size));
-        ranges.Add(addr, addr + uint64_t(size));
+        gathered.Add(addr, data, size);
     });
 }
 

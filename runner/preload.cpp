@@ -107,10 +107,15 @@ bool HexReader::Feed(const char *data, size_t size, std::wstring &why)
                 partial_.clear();
             return true;
         }
-        std::string line = partial_.empty() ? std::string(data, newline)
-                                            : partial_ + std::string(data, newline);
-        partial_.clear();
-        if (!Line(std::move(line), why))
+        bool done;
+        if (partial_.empty()) {
+            done = Line(data, newline - data, why);
+        } else {
+            partial_.append(data, newline);
+            done = Line(partial_.data(), partial_.size(), why);
+            partial_.clear();
+        }
+        if (!done)
             return false;
         data = newline + 1;
     }
@@ -119,7 +124,7 @@ bool HexReader::Feed(const char *data, size_t size, std::wstring &why)
 
 bool HexReader::Finish(std::wstring &why)
 {
-    if (!partial_.empty() && !Line(partial_, why))
+    if (!partial_.empty() && !Line(partial_.data(), partial_.size(), why))
         return false;
     partial_.clear();
     if (!ended_)
@@ -127,28 +132,30 @@ bool HexReader::Finish(std::wstring &why)
     return true;
 }
 
-bool HexReader::Line(std::string line, std::wstring &why)
+bool HexReader::Line(const char *text, size_t size, std::wstring &why)
 {
     line_++;
-    while (!line.empty() && (line.back() == '\r' || line.back() == ' ' || line.back() == '\t'))
-        line.pop_back();
-    if (ended_ || line.empty())
+    while (size > 0 && (text[size - 1] == '\r' || text[size - 1] == ' ' || text[size - 1] == '\t'))
+        size--;
+    if (ended_ || size == 0)
         return true;
-    const std::wstring where = L"line " + std::to_wstring(line_) + L": ";
-    if (line.size() > kLongestRecord)
-        return why = where + L"not a record: longer than any record", false;
-    if (line[0] != ':')
-        return why = where + L"not a record: a record starts with ':'", false;
-    std::vector<unsigned char> bytes;
-    for (size_t at = 1; at < line.size(); at += 2) {
-        int high = HexDigit(line[at]), low = at + 1 < line.size() ? HexDigit(line[at + 1]) : -1;
+    // Made only for a fault: a large file has millions of lines.
+    auto where = [&] { return L"line " + std::to_wstring(line_) + L": "; };
+    if (size > kLongestRecord)
+        return why = where() + L"not a record: longer than any record", false;
+    if (text[0] != ':')
+        return why = where() + L"not a record: a record starts with ':'", false;
+    unsigned char bytes[kLongestRecord / 2];
+    size_t count = 0;
+    for (size_t at = 1; at < size; at += 2) {
+        int high = HexDigit(text[at]), low = at + 1 < size ? HexDigit(text[at + 1]) : -1;
         if (high < 0 || low < 0)
-            return why = where + L"not a record: a record is pairs of hexadecimal digits after "
-                                 L"its ':'", false;
-        bytes.push_back(static_cast<unsigned char>(high * 16 + low));
+            return why = where() + L"not a record: a record is pairs of hexadecimal digits "
+                                   L"after its ':'", false;
+        bytes[count++] = static_cast<unsigned char>(high * 16 + low);
     }
-    if (!Record(bytes.data(), bytes.size(), why))
-        return why = where + why, false;
+    if (!Record(bytes, count, why))
+        return why = where() + why, false;
     return true;
 }
 

@@ -37,7 +37,7 @@ public:
     bool Finish(std::wstring &why);
 
 private:
-    bool Line(std::string line, std::wstring &why);
+    bool Line(const char *text, size_t size, std::wstring &why);
     bool Record(const unsigned char *bytes, size_t count, std::wstring &why);
 
     PreloadSink sink_;
