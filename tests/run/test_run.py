@@ -204,7 +204,9 @@ class MemoryCases:
                 ("none", [], 3, "devicetool refused"),
                 ("preload", ["--preload", self.path(paths["id.hex"]), "--preload", raw], 0,
                  "devicetool done blocks=4 backup=4096"),
-                ("bad", ["--preload", self.path(paths["bad.hex"])], 125, None)]:
+                ("bad", ["--preload", self.path(paths["bad.hex"])], 125, None),
+                ("not-the-memory-build", ["--memory", "--dll", os.path.join(BUILD, "mirdu.dll")],
+                 3, "devicetool refused")]:
             with self.subTest(name):
                 trace = os.path.join(files, name + ".jsonl")
                 self.start("memory-" + name, options + ["--trace", self.path(trace)], tool)
@@ -216,13 +218,17 @@ class MemoryCases:
                     self.assertFalse(os.path.exists(self.out), "the program ran")
                     continue
                 self.assertIn(said, results(self.out))
-                memory = ", memory on, 5100 bytes read back" if options else ""
+                read_back = 5100 if status == 0 else 4
+                memory = ", memory on, %d bytes read back" % read_back if options else ""
                 self.assertIn("%d capture files written (%d bytes)%s, exit status %d" % (
-                    4 if options else 0, 1000 if options else 0, memory, status), errors)
+                    4 if status == 0 else 0, 1000 if status == 0 else 0, memory, status), errors)
                 with open(trace, encoding="utf-8") as f:
                     self.assertEqual(json.loads(f.read().splitlines()[-1]).get("memory"),
-                                     {"read_back": 5100} if options else None)
-                if not options:
+                                     {"read_back": read_back} if options else None)
+                self.assertEqual("never opened the run's device memory, so its reads answered "
+                                 "nothing: use the memory build, mirdu-memory.dll" in errors,
+                                 name == "not-the-memory-build", errors)
+                if status != 0:
                     continue
                 note = ("mirdu-run: preload %s replaces 4 bytes of the preloads before it "
                         "(00008000-00008003)\n" % raw)
