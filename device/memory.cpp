@@ -132,8 +132,9 @@ void OpenRunMemory()
 {
     bool opened = false;
     DWORD length = GetEnvironmentVariableW(MIRDU_MEMORY_VARIABLE, g_path, MAX_PATH);
-    if (length > 0 && length < MAX_PATH) {
-        opened = OpenDeviceMemory(g_path);
+    if (length > 0) {
+        // A name too long to open is no memory, not one of the load's own.
+        opened = length < MAX_PATH && OpenDeviceMemory(g_path);
     } else {
         wchar_t folder[MAX_PATH];
         DWORD got = GetTempPathW(MAX_PATH, folder);

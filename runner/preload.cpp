@@ -159,7 +159,10 @@ bool HexReader::Line(const char *text, size_t size, std::wstring &why)
     return true;
 }
 
-bool HexReader::Record(const unsigned char *bytes, size_t count, std::wstring &why)
+namespace {
+
+// A record's length and checksum: its byte count, address and type, its data, its checksum.
+bool WellFormed(const unsigned char *bytes, size_t count, std::wstring &why)
 {
     if (count < 5 || count != size_t(bytes[0]) + 5)
         return why = L"not a record: its byte count says " + std::to_wstring(count ? bytes[0] : 0) +
@@ -172,6 +175,15 @@ bool HexReader::Record(const unsigned char *bytes, size_t count, std::wstring &w
     if (bytes[count - 1] != want)
         return why = L"checksum " + Hex2(bytes[count - 1]) + L", but the record's bytes want " +
                      Hex2(want), false;
+    return true;
+}
+
+} // namespace
+
+bool HexReader::Record(const unsigned char *bytes, size_t count, std::wstring &why)
+{
+    if (!WellFormed(bytes, count, why))
+        return false;
     const unsigned size = bytes[0], type = bytes[3];
     const uint64_t offset = (bytes[1] << 8) | bytes[2];
     const unsigned char *data = bytes + 4;

@@ -180,6 +180,21 @@ def masked(log):
     return re.sub(r"buf = [0-9A-F]{8}", "buf = ?", log)
 
 
+def device_tool_files(folder):
+    """The device tool's firmware, what the memory should give it to back up, the id in Intel
+    HEX (with other bytes where the backup is), a HEX file with a bad checksum; the paths by
+    name and the bytes to back up."""
+    paths = {n: os.path.join(folder, n) for n in ("fw.bin", "saved.bin", "id.hex", "bad.hex",
+                                                  "backup.bin")}
+    saved = pattern(1000, 10)
+    pathlib.Path(paths["fw.bin"]).write_bytes(pattern(1000, 9))
+    pathlib.Path(paths["saved.bin"]).write_bytes(saved)
+    pathlib.Path(paths["id.hex"]).write_bytes(b"".join(mirdu_image.hex_records(
+        [(0x8000, b"OLD!"), (0x00FF0000, b"MRDU")])))
+    pathlib.Path(paths["bad.hex"]).write_bytes(b":0400000001020304F1\n:00000001FF\n")
+    return paths, saved
+
+
 class MemoryCases:
     """--memory and --preload, the same through either runner: tools that read refuse, or end in
     "Verify failed", without a device memory, and run to their end with one."""
@@ -189,14 +204,7 @@ class MemoryCases:
         # which the HEX file put other ones: the later preload wins, said once. A bad file is
         # refused before the program starts.
         files = scratch("memory-tool-" + type(self).__name__)
-        firmware, saved = pattern(1000, 9), pattern(1000, 10)
-        paths = {n: os.path.join(files, n) for n in ("fw.bin", "saved.bin", "id.hex", "bad.hex",
-                                                     "backup.bin")}
-        pathlib.Path(paths["fw.bin"]).write_bytes(firmware)
-        pathlib.Path(paths["saved.bin"]).write_bytes(saved)
-        pathlib.Path(paths["id.hex"]).write_bytes(b"".join(mirdu_image.hex_records(
-            [(0x8000, b"OLD!"), (0x00FF0000, b"MRDU")])))
-        pathlib.Path(paths["bad.hex"]).write_bytes(b":0400000001020304F1\n:00000001FF\n")
+        paths, saved = device_tool_files(files)
         tool = ["load", "devicetool:%s|%s" % (windows_name(paths["fw.bin"]),
                                               windows_name(paths["backup.bin"])), "unload"]
         raw = self.path(paths["saved.bin"]) + "@0x8000"
