@@ -42,7 +42,8 @@
  * Arguments: a number (decimal, 0x hex, negative), "null", "entry" (a DeviceEntry filled with
  * 0x55 bytes), "buf:N[:SEED]" (N bytes of the test pattern), "rbuf:N[:SEED]" (the same, checked
  * unchanged after the call), "expect:N[:SEED]" (N bytes of 0x5A, checked to hold the pattern
- * after the call: what a read of the pattern's bytes delivers).
+ * after the call: what a read of the pattern's bytes delivers), "erased:N" (the same, checked
+ * to hold 0xFF bytes: what a read of memory never written delivers).
  * Result lines: "NAME = XXXXXXXX" then " entry=HOST,ID", " unchanged=0|1" or " expected=0|1"
  * where it applies,
  * and on i686 " popped=N" when the call removed N bytes of its arguments itself (not cdecl);
@@ -183,8 +184,10 @@ static int ParseArgument(struct Call *call, int index, const char *text)
             return 0;
         memcpy(call->readCopy, call->readBuffer, call->readLength);
         call->args[index] = (intptr_t)call->readBuffer;
-    } else if (strncmp(text, "expect:", 7) == 0) {
+    } else if (strncmp(text, "expect:", 7) == 0 || strncmp(text, "erased:", 7) == 0) {
         call->readCopy = PatternBuffer(text + 7, &call->readLength);
+        if (call->readCopy && text[0] == 'e' && text[1] == 'r')
+            memset(call->readCopy, 0xFF, call->readLength);
         call->readBuffer = malloc(call->readLength ? call->readLength : 1);
         if (!call->readBuffer || !call->readCopy)
             return 0;
