@@ -223,32 +223,41 @@ int FollowConsoles(DWORD pid, bool interactive)
 
 ConsoleReader::~ConsoleReader()
 {
-    delete local_;
+    local_.reset();
     commands_.reset(); // the helper ends when its pipe breaks
     if (helper_.process() && WaitForSingleObject(helper_.process(), 1000) == WAIT_TIMEOUT)
         helper_.EndAll(kExitRunner);
 }
 
+namespace {
+
+// A pipe whose one end a child inherits (childEnd) and whose other end stays here.
+Failure MakePipe(bool childReads, UniqueHandle &childEnd, UniqueHandle &ourEnd, DWORD size = 0)
+{
+    SECURITY_ATTRIBUTES inherit = {sizeof inherit, NULL, TRUE};
+    HANDLE read, write;
+    if (!CreatePipe(&read, &write, &inherit, size))
+        return Fail(kExitRunner, L"cannot make a pipe: " + SystemMessage(GetLastError()));
+    childEnd.reset(childReads ? read : write);
+    ourEnd.reset(childReads ? write : read);
+    SetHandleInformation(ourEnd.get(), HANDLE_FLAG_INHERIT, 0);
+    return {};
+}
+
+} // namespace
+
 Failure ConsoleReader::Start(HANDLE process, bool inHelper, bool interactive)
 {
     DWORD pid = GetProcessId(process);
     if (!inHelper) {
-        local_ = new ConsoleFollower(pid, process, interactive);
+        local_.reset(new ConsoleFollower(pid, process, interactive));
         return {};
     }
-    SECURITY_ATTRIBUTES inherit = {sizeof inherit, NULL, TRUE};
-    HANDLE commandsIn, commandsOut, recordsIn, recordsOut;
-    if (!CreatePipe(&commandsIn, &commandsOut, &inherit, 0))
-        return Fail(kExitRunner, L"cannot make a pipe: " + SystemMessage(GetLastError()));
-    UniqueHandle helperCommands(commandsIn);
-    commands_.reset(commandsOut);
-    if (!CreatePipe(&recordsIn, &recordsOut, &inherit, 1 << 16))
-        return Fail(kExitRunner, L"cannot make a pipe: " + SystemMessage(GetLastError()));
-    UniqueHandle helperRecords(recordsOut);
-    records_.reset(recordsIn);
-    SetHandleInformation(commands_.get(), HANDLE_FLAG_INHERIT, 0);
-    SetHandleInformation(records_.get(), HANDLE_FLAG_INHERIT, 0);
-
+    UniqueHandle helperCommands, helperRecords;
+    if (Failure failure = MakePipe(true, helperCommands, commands_))
+        return failure;
+    if (Failure failure = MakePipe(false, helperRecords, records_, 1 << 16))
+        return failure;
     std::vector<std::wstring> args = {L"--follow-console", std::to_wstring(pid)};
     if (interactive)
         args.push_back(L"--interactive");
@@ -258,7 +267,12 @@ Failure ConsoleReader::Start(HANDLE process, bool inHelper, bool interactive)
     if (Failure failure = helper_.Start(ThisProgram(), args, handles, DETACHED_PROCESS))
         return Fail(kExitRunner, L"cannot start the console reader: " + failure.message);
     helper_.Resume();
-    // Ready: it watches the program before the program runs.
+    return AwaitReady();
+}
+
+// The helper is ready once it watches the program, before the program runs.
+Failure ConsoleReader::AwaitReady()
+{
     ULONGLONG deadline = GetTickCount64() + kReplyMs;
     for (;;) {
         bool open = TakeAvailable(records_.get(), pending_);

@@ -317,15 +317,6 @@ class RunTool(StepsCases, FaultCases, unittest.TestCase):
                                  "log %s\n" % (os.path.join(self.folder, image), status,
                                                self.log))
 
-    def test_both_runners_take_the_same_options(self):
-        def table(command):
-            done = subprocess.run(command + ["--help"], stdout=subprocess.PIPE, text=True,
-                                  stdin=subprocess.DEVNULL, timeout=TIMEOUT)
-            return sorted(re.findall(r"^  (--[a-z-]+)( [A-Z][A-Z.]*)?", done.stdout, re.M))
-        options = table([RUNNER])
-        self.assertIn(("--screenshot", " FILE"), options)
-        self.assertEqual(options, table([WINE, os.path.join(BUILD, "mirdu-run.exe")]))
-
     def test_refuses_before_anything_runs(self):
         system_file = os.path.join(SYSTEM, NAME)
         cases = [("program-folder", ["--as", NAME], "program/KVTLANE.DLL"),
@@ -353,6 +344,15 @@ class RunTool(StepsCases, FaultCases, unittest.TestCase):
                     self.assertFalse(os.path.exists(self.extra + ".lock"))
                 else:
                     self.assertRegex(errors, r"is a (32|64)-bit DLL but .* is a (64|32)-bit")
+
+    def test_a_path_beyond_the_basic_multilingual_plane_reaches_windows_whole(self):
+        # Python's json writes such a character as two escapes, a surrogate pair.
+        trace = "trace-\U0001F40D.jsonl"
+        self.start("astral", ["--as", NAME, "--trace", trace], ["load:" + NAME, "KVTGo"])
+        code, errors = self.finish()
+        self.assertEqual(code, 0, errors)
+        self.assertIn(trace, os.listdir(self.folder), errors)
+        self.assertIn('"call": "KVTGo"', read(os.path.join(self.folder, trace)))
 
     def test_a_run_waits_for_another_on_the_prefix_but_not_for_ever(self):
         from mirdu.options import Failure

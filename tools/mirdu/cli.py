@@ -10,7 +10,7 @@ import threading
 import time
 import tty
 
-from .contract import SIGNAL_BASE, process_status
+from .contract import LINE_EVENTS, SIGNAL_BASE, process_status
 from .engine import PATIENCE
 from .options import EXIT_RUNNER, Failure, Stopped, engine_arguments, parse_options, warn
 from .server import Output, Signals
@@ -26,7 +26,7 @@ def show(event, output):
     error."""
     if "say" in event:
         warn(event["say"])
-    elif "line" in event and event.get("event") in (None, "banner", "prompt", "error"):
+    elif "line" in event and event.get("event") in (None,) + LINE_EVENTS:
         output.write((event["line"] + ("" if event.get("open") else "\n")).encode())
 
 

@@ -67,9 +67,10 @@ def parse_options(argv):
     return options
 
 
-# The Linux runner's own options, which mirdu-run.exe does not get, and whether each takes a
-# value; it takes every other one, and checks them.
-LINUX_ONLY = {o.flag: not o.switch for o in OPTIONS if o.runners == LINUX}
+# The options that mirdu-run.exe does not get from the user: the Linux runner's own, and
+# --captures, which the Linux runner gives it itself (as a full path); it takes every other
+# one, and checks them.
+LINUX_ONLY = {o.flag for o in OPTIONS if o.runners == LINUX} | {"--captures"}
 TAKES_VALUE = {o.flag: not o.switch for o in OPTIONS if o.runners != ENGINE}
 
 

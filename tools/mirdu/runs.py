@@ -7,7 +7,7 @@ import shlex
 import signal
 import time
 
-from .contract import EXIT_RUNNER, EXIT_TIMEOUT, windows_status
+from .contract import EXIT_RUNNER, EXIT_TIMEOUT, LINE_EVENTS, windows_status
 from .engine import PATIENCE
 from .options import warn
 from .result import Capture, Result, call_of, link
@@ -100,7 +100,7 @@ class Run:
             self.windows.append(event["line"])
         elif kind == "step":
             self.steps[event["step"]] = event
-        elif "line" in event and kind in (None, "banner", "prompt", "error"):
+        elif "line" in event and (kind is None or kind in LINE_EVENTS):
             self.lines.append(event["line"])
             if "call" in event:
                 self.calls.append(call_of(event))
