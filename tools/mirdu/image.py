@@ -158,7 +158,9 @@ def assemble(paths):
     looked at before any is read, so that one that is no regular file or does not fit stops
     it all; then only the bytes that no later capture replaced are read."""
     captures = [look_at(path) for path in paths]
-    captures.sort(key=lambda c: (capture_order(c.number), c.st.st_mtime_ns,
+    # Modification times in whole 100 ns, as Windows keeps them: mirdu-run.exe, which sees
+    # them so under Wine, takes the same order.
+    captures.sort(key=lambda c: (capture_order(c.number), c.st.st_mtime_ns // 100,
                                  os.path.basename(c.path)))
     image = Image(captures)
     image.read()
