@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "runner/scope.h"
+
 struct Options {
     std::wstring captures; // empty: F: must exist already
     std::wstring log;
@@ -27,6 +29,7 @@ struct Options {
 
 enum ParseResult { kParsed, kHelpShown, kBadOptions };
 
-ParseResult ParseOptions(int argc, wchar_t **argv, Options &options);
+// --cwd changes the current folder, until changes are undone.
+ParseResult ParseOptions(int argc, wchar_t **argv, Options &options, ProcessChanges &changes);
 
 #endif

@@ -4,10 +4,10 @@
 //    "call": "KVTWrite", "args": {"buf": "0071FBD0", "addr": "00001000", "len": "00000100"},
 //    "capture": "0000-kvtwrite-00001000.bin"}
 // t: seconds since the program started, when mirdu-run read the line; open: true on a last line
-// that has no line end; event: banner, prompt,
-// error (a capture error line), key (mirdu-run answered the prompt), window (a window named
-// at the end), step (a step of --do or --steps finished), exit (with the status and how the
-// run ended).
+// that has no line end; event: one of the kinds of tools/mirdu/contract.py (EVENTS): banner,
+// prompt, error (a capture error line), key (mirdu-run answered the prompt), window (a window
+// named at the end), step (a step of --do or --steps finished), captures (the capture files
+// the run wrote) and exit (the last: the status and how the run ended).
 #ifndef MIRDU_RUNNER_TRACE_H
 #define MIRDU_RUNNER_TRACE_H
 

@@ -33,7 +33,7 @@
  *   flashtool:TITLE      a GUI flash tool as vendors write them, until its window is closed
  *                        (flashtool.c): a box for the firmware file, Browse..., Erase and
  *                        Verify check boxes, Program device, a message box at the end
- *   devicetool:FIRMWARE|BACKUP  a command-line flash tool (devicetool.c): reads the device id
+ *   programmer:FIRMWARE|BACKUP  a command-line flash tool (programmer.c): reads the device id
  *                        and refuses an unknown one (exit status 3), programs, verifies (exit
  *                        status 4 when a block differs) and backs a block up
  *   stack:OFFSET         i686 only: make later calls with the stack pointer at OFFSET modulo
@@ -445,8 +445,8 @@ static void RunStep(const char *step)
         ShowMainWindow(step + 7);
     } else if (strncmp(step, "flashtool:", 10) == 0) {
         RunFlashTool(step + 10);
-    } else if (strncmp(step, "devicetool:", 11) == 0) {
-        RunDeviceTool(step + 11);
+    } else if (strncmp(step, "programmer:", 11) == 0) {
+        RunProgrammer(step + 11);
     } else if (strncmp(step, "msgbox:", 7) == 0) {
         Report("msgbox %d", MessageBoxA(mainWindow, step + 7, "mirdu-client", MB_OK));
     } else if (strncmp(step, "mark:", 5) == 0) {

@@ -1,5 +1,5 @@
 /* What the test client's parts share: the library that the load step loaded, the result
- * file, and the two tools that run on it (flashtool.c, devicetool.c). */
+ * file, and the two tools that run on it (flashtool.c, programmer.c). */
 #ifndef MIRDU_TESTS_CLIENT_H
 #define MIRDU_TESTS_CLIENT_H
 
@@ -19,7 +19,7 @@ TransferFn Transfer(const char *name);
 
 /* flashtool:TITLE, until its window is closed. */
 void RunFlashTool(const char *title);
-/* devicetool:FIRMWARE|BACKUP; exits with its own status when it refuses or fails. */
-void RunDeviceTool(const char *files);
+/* programmer:FIRMWARE|BACKUP; exits with its own status when it refuses or fails. */
+void RunProgrammer(const char *files);
 
 #endif

@@ -60,7 +60,7 @@ def test_a_tool_that_reads_back_runs_to_its_end_on_a_preloaded_memory(mirdu, tmp
     (tmp_path / "id.hex").write_text(":0200000400FFFB\n:040000004D524455C4\n:00000001FF\n")
     win = {n: "Z:" + str(tmp_path / n).replace("/", "\\") for n in ("fw.bin", "backup.bin")}
     preload = [tmp_path / "id.hex", "%s@0x8000" % (tmp_path / "saved.bin")] if preloaded else []
-    result = mirdu.run(GUI, "load:vendor.dll", "devicetool:%(fw.bin)s|%(backup.bin)s" % win,
+    result = mirdu.run(GUI, "load:vendor.dll", "programmer:%(fw.bin)s|%(backup.bin)s" % win,
                        "unload", as_dll="vendor.dll", preload=preload)
     assert result.status == (0 if preloaded else 3)
     assert result.read_back == (4 + 600 + 4096 if preloaded else None)

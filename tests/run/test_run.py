@@ -181,7 +181,7 @@ def masked(log):
 
 
 def device_tool_files(folder):
-    """The device tool's firmware, what the memory should give it to back up, the id in Intel
+    """The programmer's firmware, what the memory should give it to back up, the id in Intel
     HEX (with other bytes where the backup is), a HEX file with a bad checksum; the paths by
     name and the bytes to back up."""
     paths = {n: os.path.join(folder, n) for n in ("fw.bin", "saved.bin", "id.hex", "bad.hex",
@@ -205,16 +205,16 @@ class MemoryCases:
         # refused before the program starts.
         files = scratch("memory-tool-" + type(self).__name__)
         paths, saved = device_tool_files(files)
-        tool = ["load", "devicetool:%s|%s" % (windows_name(paths["fw.bin"]),
+        tool = ["load", "programmer:%s|%s" % (windows_name(paths["fw.bin"]),
                                               windows_name(paths["backup.bin"])), "unload"]
         raw = self.path(paths["saved.bin"]) + "@0x8000"
         for name, options, status, said in [
-                ("none", [], 3, "devicetool refused"),
+                ("none", [], 3, "programmer refused"),
                 ("preload", ["--preload", self.path(paths["id.hex"]), "--preload", raw], 0,
-                 "devicetool done blocks=4 backup=4096"),
+                 "programmer done blocks=4 backup=4096"),
                 ("bad", ["--preload", self.path(paths["bad.hex"])], 125, None),
                 ("not-the-memory-build", ["--memory", "--dll", os.path.join(BUILD, "mirdu.dll")],
-                 3, "devicetool refused")]:
+                 3, "programmer refused")]:
             with self.subTest(name):
                 trace = os.path.join(files, name + ".jsonl")
                 self.start("memory-" + name, options + ["--trace", self.path(trace)], tool)
@@ -446,15 +446,6 @@ class RunTool(StepsCases, FaultCases, MemoryCases, unittest.TestCase):
                                  "log %s\n" % (os.path.join(self.folder, image), status,
                                                self.log))
 
-    def test_both_runners_take_the_same_options(self):
-        def table(command):
-            done = subprocess.run(command + ["--help"], stdout=subprocess.PIPE, text=True,
-                                  stdin=subprocess.DEVNULL, timeout=TIMEOUT)
-            return sorted(re.findall(r"^  (--[a-z-]+)( [A-Z][A-Z.]*)?", done.stdout, re.M))
-        options = table([RUNNER])
-        self.assertIn(("--screenshot", " FILE"), options)
-        self.assertEqual(options, table([WINE, os.path.join(BUILD, "mirdu-run.exe")]))
-
     def test_refuses_before_anything_runs(self):
         system_file = os.path.join(SYSTEM, NAME)
         cases = [("program-folder", ["--as", NAME], "program/KVTLANE.DLL"),
@@ -482,6 +473,15 @@ class RunTool(StepsCases, FaultCases, MemoryCases, unittest.TestCase):
                     self.assertFalse(os.path.exists(self.extra + ".lock"))
                 else:
                     self.assertRegex(errors, r"is a (32|64)-bit DLL but .* is a (64|32)-bit")
+
+    def test_a_path_beyond_the_basic_multilingual_plane_reaches_windows_whole(self):
+        # Python's json writes such a character as two escapes, a surrogate pair.
+        trace = "trace-\U0001F40D.jsonl"
+        self.start("astral", ["--as", NAME, "--trace", trace], ["load:" + NAME, "KVTGo"])
+        code, errors = self.finish()
+        self.assertEqual(code, 0, errors)
+        self.assertIn(trace, os.listdir(self.folder), errors)
+        self.assertIn('"call": "KVTGo"', read(os.path.join(self.folder, trace)))
 
     def test_a_run_waits_for_another_on_the_prefix_but_not_for_ever(self):
         from mirdu.options import Failure

@@ -60,7 +60,8 @@ class Call:
 
 
 class Result:
-    """status: the program's exit status (the low byte on Linux for a crash's code); lines: the
+    """status: the program's exit status as Windows gives it (0xC0000005 for a crash with an
+    access violation, where the mirdu-run command exits with its low byte); lines: the
     console's lines; calls; captures, in the order of their numbers; ended: how the run ended,
     in words; messages: what mirdu-run said; windows: the windows named at the end; log and
     trace: their paths when the run kept them; read_back: with memory=True, the bytes that the

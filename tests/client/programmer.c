@@ -1,9 +1,9 @@
-/* The test client's device tool (step devicetool:FIRMWARE|BACKUP), as command-line flash tools
+/* The test client's programmer (step programmer:FIRMWARE|BACKUP), as command-line flash tools
  * go: it reads the device's id and refuses a device it does not know, programs FIRMWARE with
  * KVTWrite in blocks of 256 bytes from 0x10000 up, verifies every block (KVTRead and
  * KVTSyncRead in turn) and backs the 4 KiB at 0x8000 up into BACKUP with KVTSyncRead. Results:
- * "devicetool id=ID" (hex, as read), then "devicetool refused" (exit status 3), "devicetool
- * verify failed at ADDR, N blocks differ" (exit status 4), or "devicetool done blocks=N
+ * "programmer id=ID" (hex, as read), then "programmer refused" (exit status 3), "programmer
+ * verify failed at ADDR, N blocks differ" (exit status 4), or "programmer done blocks=N
  * backup=4096". Over mirdu.dll, whose reads deliver nothing, it refuses; over a device memory
  * preloaded with the id "MRDU" at 0x00FF0000 it runs to its end. */
 #include <windows.h>
@@ -22,7 +22,7 @@ static unsigned char *ReadFirmware(const char *path, long *size)
     FILE *f = fopen(path, "rb");
     unsigned char *image = malloc(kMaxFirmware);
     if (!f || !image)
-        Fail("devicetool", "cannot read the firmware file");
+        Fail("programmer", "cannot read the firmware file");
     *size = (long)fread(image, 1, kMaxFirmware, f);
     fclose(f);
     return image;
@@ -34,9 +34,9 @@ static void CheckId(TransferFn read)
     unsigned char id[4];
     memset(id, 0, sizeof id);
     read(0, id, kIdAddress, sizeof id);
-    Report("devicetool id=%02X%02X%02X%02X", id[0], id[1], id[2], id[3]);
+    Report("programmer id=%02X%02X%02X%02X", id[0], id[1], id[2], id[3]);
     if (memcmp(id, kKnownId, sizeof id) != 0) {
-        Report("devicetool refused");
+        Report("programmer refused");
         exit(3);
     }
 }
@@ -54,7 +54,7 @@ static void Verify(TransferFn read, TransferFn syncRead, const unsigned char *im
             first = at;
     }
     if (differ) {
-        Report("devicetool verify failed at %08lX, %ld blocks differ", kFirmwareBase + first,
+        Report("programmer verify failed at %08lX, %ld blocks differ", kFirmwareBase + first,
                differ);
         exit(4);
     }
@@ -66,16 +66,16 @@ static void Backup(TransferFn syncRead, const char *path)
     syncRead(0, block, kBackupAddress, sizeof block);
     FILE *f = fopen(path, "wb");
     if (!f || fwrite(block, 1, sizeof block, f) != sizeof block)
-        Fail("devicetool", "cannot write the backup file");
+        Fail("programmer", "cannot write the backup file");
     fclose(f);
 }
 
-void RunDeviceTool(const char *files)
+void RunProgrammer(const char *files)
 {
     char firmware[MAX_PATH];
     const char *bar = strchr(files, '|');
     if (!bar || (size_t)(bar - files) >= sizeof firmware)
-        Fail("devicetool", "wants devicetool:FIRMWARE|BACKUP");
+        Fail("programmer", "wants programmer:FIRMWARE|BACKUP");
     memcpy(firmware, files, bar - files);
     firmware[bar - files] = 0;
     TransferFn write = Transfer("KVTWrite"), read = Transfer("KVTRead");
@@ -83,7 +83,7 @@ void RunDeviceTool(const char *files)
     typedef int32_t(__cdecl * Open)(int32_t, int32_t);
     Open open = library ? (Open)(void (*)(void))GetProcAddress(library, "KVTOpen") : NULL;
     if (!write || !read || !syncRead || !open)
-        Fail("devicetool", "library not loaded");
+        Fail("programmer", "library not loaded");
     long size;
     unsigned char *image = ReadFirmware(firmware, &size);
     open(0, 0);
@@ -94,5 +94,5 @@ void RunDeviceTool(const char *files)
     Verify(read, syncRead, image, size);
     Backup(syncRead, bar + 1);
     free(image);
-    Report("devicetool done blocks=%ld backup=%d", (size + kBlock - 1) / kBlock, kBackupSize);
+    Report("programmer done blocks=%ld backup=%d", (size + kBlock - 1) / kBlock, kBackupSize);
 }
