@@ -1,7 +1,8 @@
 /* mirdu-bench: times the library's calls against the bare Win32 calls that they cannot avoid.
  *
  *   mirdu-bench.exe --out FILE [--rounds N] [--big-rounds N] [--growth COUNT,FROM]
- *                   [--bare-dir PREFIX] [--writes N] [--stretch S] [--prompt 1] CASE...
+ *                   [--bare-dir PREFIX] [--writes N] [--stretch S] [--prompt 1] [--dll NAME]
+ *                   CASE...
  *
  * Cases (run in the order given, in this one process):
  *   log       KVTRead (a call that only logs) against wsprintfA of the same line,
@@ -9,6 +10,10 @@
  *   write4k   KVTWrite of 4 KiB against the same console line plus wsprintfA of a capture
  *             name, CreateFileA, WriteFile and CloseHandle of the same 4 KiB in the same folder.
  *   write64m  the same with 64 MiB in one call; both files are deleted after each round.
+ *   read64m   KVTRead of 64 MiB in one call from the memory build (--dll mirdu-memory.dll),
+ *             after one KVTWrite of those bytes, against the same console line plus one
+ *             ReadFile of 64 MiB into the same buffer from a file in %TEMP% that holds them, as
+ *             the library's own memory file does. Each read is checked once for its bytes.
  *   growth    KVTWrite of 4 KiB over captures 1 to COUNT against captures FROM+1 to FROM+COUNT
  *             of the same load (every capture in between is made too); must be the first
  *             case that writes in the process. Interleaved with it, the bare calls make the
@@ -26,7 +31,8 @@
  *             first=... last=...", the figure of each block.
  *   once      one KVTWrite of 256 bytes: the whole run is what is timed, from outside.
  * --prompt 1 leaves the library's closing prompt to whoever runs the client (mirdu-run, or
- * a script that answers it) instead of queueing a key.
+ * a script that answers it) instead of queueing a key. --dll names the library to load
+ * (default mirdu.dll).
  * Each measured case interleaves the library and its floor (A B, then B A, ...) for N rounds,
  * one call per sample timed with QueryPerformanceCounter, and writes the medians:
  *   NAME ratio=R ours_us=A floor_us=B
@@ -63,6 +69,7 @@ static int loadedBefore; /* the library has been loaded in this process */
 static TransferFn kvtWrite, kvtRead;
 static int32_t captures; /* KVTWrite calls made in this load: the library's next number */
 static int promptAnswered; /* someone else answers the prompt at unload */
+static const char *libraryName = "mirdu.dll";
 static double ticksPerMicrosecond;
 
 static BOOL QueueKey(void);
@@ -199,14 +206,14 @@ static void Load(void)
 {
     if (library)
         return;
-    library = LoadLibraryA("mirdu.dll");
+    library = LoadLibraryA(libraryName);
     if (!library)
-        Die("cannot load mirdu.dll");
+        Die("cannot load the library");
     loadedBefore = 1;
     kvtWrite = (TransferFn)(void (*)(void))GetProcAddress(library, "KVTWrite");
     kvtRead = (TransferFn)(void (*)(void))GetProcAddress(library, "KVTRead");
     if (!kvtWrite || !kvtRead)
-        Die("mirdu.dll lacks KVTWrite or KVTRead");
+        Die("the library lacks KVTWrite or KVTRead");
     captures = 0;
 }
 
@@ -278,6 +285,70 @@ static void CaseWrite(const char *name, int rounds, const unsigned char *data, u
     Report(name, ours, floor, rounds);
     free(ours);
     free(floor);
+}
+
+/* The floor's file of a big read: the bytes in a file of %TEMP%, the folder of the memory
+ * build's own memory file, that goes when its handle closes. */
+static HANDLE FloorReadFile(const unsigned char *data, uint32_t len)
+{
+    char folder[MAX_PATH], path[MAX_PATH];
+    if (!GetTempPathA(MAX_PATH, folder) || !GetTempFileNameA(folder, "mdb", 0, path))
+        Die("no file in %TEMP% for the floor");
+    HANDLE file = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, NULL, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, NULL);
+    DWORD written = 0;
+    if (file == INVALID_HANDLE_VALUE || !WriteFile(file, data, len, &written, NULL) ||
+        written != len)
+        Die("cannot write the floor's file");
+    return file;
+}
+
+static void FloorBigRead(HANDLE file, void *buf, uint32_t len)
+{
+    FloorLine(kReadLine, buf, OURS_ADDR, len);
+    OVERLAPPED at;
+    memset(&at, 0, sizeof at);
+    DWORD read = 0;
+    ReadFile(file, buf, len, &read, &at);
+}
+
+/* The memory build answers a read of 64 MiB that it was written; the floor reads the same bytes
+ * from a file. Once each, untimed, both reads are checked for the bytes, and their pages are
+ * touched before the clock starts. */
+static void CaseRead64m(int rounds, const unsigned char *data)
+{
+    unsigned char *buf = malloc(BIG);
+    if (!buf)
+        Die("out of memory");
+    HANDLE file = FloorReadFile(data, BIG);
+    kvtWrite(0, data, OURS_ADDR, BIG);
+    captures++;
+    memset(buf, 0, BIG);
+    kvtRead(0, buf, OURS_ADDR, BIG);
+    if (memcmp(buf, data, BIG) != 0)
+        Die("KVTRead did not deliver what KVTWrite wrote: is --dll the memory build?");
+    memset(buf, 0, BIG);
+    FloorBigRead(file, buf, BIG);
+    if (memcmp(buf, data, BIG) != 0)
+        Die("the floor's file did not read back");
+    double *ours = Samples(rounds), *floor = Samples(rounds);
+    for (int r = 0; r < rounds; r++) {
+        for (int turn = 0; turn < 2; turn++) {
+            double t0 = Now();
+            if ((r + turn) % 2 == 0) {
+                kvtRead(0, buf, OURS_ADDR, BIG);
+                ours[r] = Now() - t0;
+            } else {
+                FloorBigRead(file, buf, BIG);
+                floor[r] = Now() - t0;
+            }
+        }
+    }
+    CloseHandle(file);
+    Report("read64m", ours, floor, rounds);
+    free(ours);
+    free(floor);
+    free(buf);
 }
 
 /* Captures 1 to COUNT against captures FROM+1 to FROM+COUNT of one load, every capture in
@@ -452,6 +523,8 @@ int main(int argc, char **argv)
             stretch = atoi(argv[i + 1]);
         else if (strcmp(argv[i], "--prompt") == 0)
             promptAnswered = atoi(argv[i + 1]);
+        else if (strcmp(argv[i], "--dll") == 0)
+            libraryName = argv[i + 1];
         else if (strcmp(argv[i], "--growth") == 0)
             sscanf(argv[i + 1], "%d,%d", &growthCount, &growthFrom);
         else
@@ -486,6 +559,11 @@ int main(int argc, char **argv)
                 Die("out of memory");
             FillPattern(big, BIG);
             CaseWrite("write64m", bigRounds, big, BIG, 1);
+        } else if (strcmp(c, "read64m") == 0) {
+            if (!big && !(big = malloc(BIG)))
+                Die("out of memory");
+            FillPattern(big, BIG);
+            CaseRead64m(bigRounds, big);
         } else if (strcmp(c, "scale") == 0) {
             if (!bareDir)
                 Die("scale needs --bare-dir");

@@ -1,5 +1,7 @@
-// Memory transfers: writes are logged and captured, reads are logged and deliver no data.
+// Memory transfers: writes are logged and captured, reads are logged and deliver no data. The
+// memory build also keeps what is written and answers reads from it (device/memory.h).
 #include "capture/capture.h"
+#include "device/memory.h"
 #include "exports/mirdu.h"
 #include "shell/log.h"
 
@@ -13,12 +15,14 @@ extern "C" uint32_t __cdecl KVTWrite(int32_t, const void *buf, uint32_t addr, ui
 {
     PrintFormatted("KVTWrite : buf = %08X, addr = %08X, len = %08X\n", PointerValue(buf), addr, len);
     Capture("kvtwrite", buf, addr, len, true);
+    KeepWritten(buf, addr, len);
     return len;
 }
 
 extern "C" uint32_t __cdecl KVTRead(int32_t, void *buf, uint32_t addr, uint32_t len)
 {
     PrintFormatted("KVTRead : buf = %08X, addr = %08X, len = %08X\n", PointerValue(buf), addr, len);
+    AnswerRead(buf, addr, len);
     return len;
 }
 
@@ -27,6 +31,7 @@ extern "C" int32_t __cdecl KVTSyncWrite(int32_t, const void *buf, uint32_t addr,
     PrintFormatted("KVTSyncWrite : buf = %08X, addr = %08X, len = %08X\n", PointerValue(buf), addr,
                    len);
     Capture("kvtsyncwrite", buf, addr, len, false);
+    KeepWritten(buf, addr, len);
     return 1;
 }
 
@@ -34,5 +39,6 @@ extern "C" int32_t __cdecl KVTSyncRead(int32_t, void *buf, uint32_t addr, uint32
 {
     PrintFormatted("KVTSyncRead : buf = %08X, addr = %08X, len = %08X\n", PointerValue(buf), addr,
                    len);
+    AnswerRead(buf, addr, len);
     return 1;
 }

@@ -2,51 +2,15 @@
 
 #include <algorithm>
 
+#include "runner/capturename.h"
+#include "runner/owners.h"
+
 namespace {
-
-class FindHandle {
-public:
-    explicit FindHandle(HANDLE handle) : handle_(handle) {}
-    FindHandle(const FindHandle &) = delete;
-    FindHandle &operator=(const FindHandle &) = delete;
-    ~FindHandle()
-    {
-        if (valid())
-            FindClose(handle_);
-    }
-    bool valid() const { return handle_ != INVALID_HANDLE_VALUE; }
-    HANDLE get() const { return handle_; }
-
-private:
-    HANDLE handle_;
-};
 
 bool Same(const CaptureFile &a, const CaptureFile &b)
 {
     return a.size == b.size && CompareFileTime(&a.written, &b.written) == 0 &&
            CompareFileTime(&a.created, &b.created) == 0;
-}
-
-bool IsDigit(wchar_t c) { return c >= L'0' && c <= L'9'; }
-
-// "-kvtwrite-AAAAAAAA.bin" or "-kvtsyncwrite-AAAAAAAA.bin"; the address, upper-case hex.
-bool ParseKindAndAddress(const std::wstring &rest, uint32_t &address)
-{
-    const std::wstring kinds[] = {L"-kvtwrite-", L"-kvtsyncwrite-"};
-    for (const std::wstring &kind : kinds) {
-        if (rest.size() != kind.size() + 12 || rest.compare(0, kind.size(), kind) != 0 ||
-            rest.compare(kind.size() + 8, 4, L".bin") != 0)
-            continue;
-        address = 0;
-        for (size_t i = kind.size(); i < kind.size() + 8; i++) {
-            wchar_t c = rest[i];
-            if (!IsDigit(c) && !(c >= L'A' && c <= L'F'))
-                return false;
-            address = address << 4 | (IsDigit(c) ? c - L'0' : c - L'A' + 10);
-        }
-        return true;
-    }
-    return false;
 }
 
 Failure NotAFile(const std::wstring &path, const wchar_t *what)
@@ -55,20 +19,6 @@ Failure NotAFile(const std::wstring &path, const wchar_t *what)
 }
 
 } // namespace
-
-bool ParseCaptureName(const std::wstring &name, uint32_t &order, uint32_t &address)
-{
-    const bool negative = !name.empty() && name[0] == L'-';
-    const unsigned long long top = 1ull << 31; // -2147483648 and 2147483647 are the ends
-    unsigned long long magnitude = 0;
-    size_t end = negative ? 1 : 0;
-    for (; end < name.size() && IsDigit(name[end]); end++)
-        magnitude = std::min(magnitude * 10 + (name[end] - L'0'), top + 1);
-    if (end < 4 || magnitude > (negative ? top : top - 1))
-        return false;
-    order = negative ? (uint32_t)(0 - magnitude) : (uint32_t)magnitude;
-    return ParseKindAndAddress(name.substr(end), address);
-}
 
 std::wstring InFolder(const std::wstring &folder, const std::wstring &name)
 {
@@ -79,16 +29,17 @@ Captures ListCaptures(const std::wstring &folder)
 {
     Captures found;
     WIN32_FIND_DATAW entry;
-    FindHandle find(FindFirstFileW(InFolder(folder, L"*").c_str(), &entry));
+    UniqueFind find(FindFirstFileW(InFolder(folder, L"*").c_str(), &entry));
     if (!find.valid())
         return found;
     do {
         unsigned long long size =
             ((unsigned long long)entry.nFileSizeHigh << 32) | entry.nFileSizeLow;
-        CaptureFile file = {size, entry.ftLastWriteTime, entry.ftCreationTime,
-                            entry.dwFileAttributes, 0, 0};
-        if (ParseCaptureName(entry.cFileName, file.order, file.address))
-            found[entry.cFileName] = file;
+        CaptureName name;
+        if (ParseCaptureName(entry.cFileName, name))
+            found[entry.cFileName] = {size, entry.ftLastWriteTime, entry.ftCreationTime,
+                                      entry.dwFileAttributes, CaptureOrder(name.number),
+                                      name.address};
     } while (FindNextFileW(find.get(), &entry));
     return found;
 }

@@ -17,14 +17,10 @@ struct CaptureFile {
     unsigned long long size;
     FILETIME written, created;
     DWORD attributes;
-    uint32_t order, address; // from the name: capture order and the device address
+    uint32_t order, address; // from the name: CaptureOrder of its number, the device address
 };
 using Captures = std::map<std::wstring, CaptureFile>;
 
-// NNNN-kvtwrite-AAAAAAAA.bin or NNNN-kvtsyncwrite-AAAAAAAA.bin, NNNN the library's signed
-// 32-bit counter as %04d prints it: 0000 ... 2147483647, then -2147483648 ... -001. order is
-// the counter taken as unsigned, so that it counts on past the wrap. False for another name.
-bool ParseCaptureName(const std::wstring &name, uint32_t &order, uint32_t &address);
 std::wstring InFolder(const std::wstring &folder, const std::wstring &name);
 // Every entry with a capture's name, whatever it is; looked at, never opened.
 Captures ListCaptures(const std::wstring &folder);

@@ -5,7 +5,7 @@
 
 #include "runner/job.h"
 #include "runner/report.h"
-#include "shell/handle.h"
+#include "runner/owners.h"
 
 namespace {
 
@@ -14,15 +14,6 @@ const wchar_t kSavedPrefix[] = L"mirdu-run saved ";
 const wchar_t *const kValues[] = {L"Debugger", L"Auto"};
 // The prefix's two registry views: 64-bit programs read one, 32-bit programs the other.
 const REGSAM kViews[] = {KEY_WOW64_64KEY, KEY_WOW64_32KEY};
-
-struct Key {
-    HKEY key = NULL;
-    ~Key()
-    {
-        if (key)
-            RegCloseKey(key);
-    }
-};
 
 bool ReadValue(HKEY key, const std::wstring &name, DWORD &type, std::wstring &text)
 {
@@ -112,26 +103,26 @@ void CrashHandling::Install(const std::wstring &reports)
     reports_ = reports;
     DeleteFileW(reports.c_str());
     for (REGSAM view : kViews) {
-        Key key;
+        UniqueKey key;
         if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kAeDebug, 0, NULL, 0,
-                            KEY_QUERY_VALUE | KEY_SET_VALUE | view, NULL, &key.key, NULL) !=
+                            KEY_QUERY_VALUE | KEY_SET_VALUE | view, NULL, key.put(), NULL) !=
             ERROR_SUCCESS)
             continue;
         // The prefix's setting is saved once: a run that was killed left ours in place, and
         // the saved one stays the prefix's.
         DWORD type;
         std::wstring text;
-        if (!ReadValue(key.key, std::wstring(kSavedPrefix) + kValues[0], type, text))
+        if (!ReadValue(key.get(), std::wstring(kSavedPrefix) + kValues[0], type, text))
             for (const wchar_t *name : kValues) {
-                bool present = ReadValue(key.key, name, type, text);
-                WriteValue(key.key, kSavedPrefix + std::wstring(name), present ? type : REG_NONE,
+                bool present = ReadValue(key.get(), name, type, text);
+                WriteValue(key.get(), kSavedPrefix + std::wstring(name), present ? type : REG_NONE,
                            present ? text : L"");
             }
         // The report's path is in the command: Wine hands the debugger a damaged copy of the
         // crashed process's environment.
-        WriteValue(key.key, kValues[0], REG_SZ,
+        WriteValue(key.get(), kValues[0], REG_SZ,
                    L"\"" + HandlerFor(view) + L"\" --crashed %ld %ld \"" + reports + L"\"");
-        WriteValue(key.key, kValues[1], REG_SZ, L"1");
+        WriteValue(key.get(), kValues[1], REG_SZ, L"1");
     }
     installed_ = true;
 }
@@ -144,20 +135,20 @@ void CrashHandling::Remove()
         return;
     installed_ = false;
     for (REGSAM view : kViews) {
-        Key key;
+        UniqueKey key;
         if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kAeDebug, 0, KEY_QUERY_VALUE | KEY_SET_VALUE | view,
-                          &key.key) != ERROR_SUCCESS)
+                          key.put()) != ERROR_SUCCESS)
             continue;
         for (const wchar_t *name : kValues) {
             std::wstring saved = kSavedPrefix + std::wstring(name), text;
             DWORD type;
-            if (!ReadValue(key.key, saved, type, text))
+            if (!ReadValue(key.get(), saved, type, text))
                 continue;
             if (type == REG_NONE)
-                RegDeleteValueW(key.key, name);
+                RegDeleteValueW(key.get(), name);
             else
-                WriteValue(key.key, name, type, text);
-            RegDeleteValueW(key.key, saved.c_str());
+                WriteValue(key.get(), name, type, text);
+            RegDeleteValueW(key.get(), saved.c_str());
         }
     }
 }
@@ -195,6 +186,84 @@ std::vector<CrashReport> CrashHandling::Reports() const
     return reports;
 }
 
+namespace {
+
+// The debugger's view of the crashed process: its modules, so that a crash can be placed.
+class CrashWatch {
+public:
+    CrashWatch(DWORD pid, HANDLE event, const wchar_t *reports)
+        : pid_(pid), event_(event), reports_(reports)
+    {
+    }
+    // How to go on after the event: DBG_CONTINUE or DBG_EXCEPTION_NOT_HANDLED.
+    DWORD Take(const DEBUG_EVENT &event);
+
+private:
+    // The debugger is given the file of each image it is told of, for it to close.
+    void AddModule(HANDLE file, void *base)
+    {
+        UniqueHandle owned(file);
+        modules_[(ULONG_PTR)base] = {FileName(file), ImageSize(process_, (ULONG_PTR)base)};
+    }
+    DWORD OnException(const EXCEPTION_DEBUG_INFO &exception);
+    void Report(const EXCEPTION_RECORD &record);
+
+    DWORD pid_;
+    HANDLE event_;
+    const wchar_t *reports_;
+    std::map<ULONG_PTR, Module> modules_;
+    HANDLE process_ = NULL; // the debugger's, closed by the system
+    bool released_ = false;
+};
+
+DWORD CrashWatch::Take(const DEBUG_EVENT &event)
+{
+    switch (event.dwDebugEventCode) {
+    case CREATE_PROCESS_DEBUG_EVENT:
+        process_ = event.u.CreateProcessInfo.hProcess;
+        AddModule(event.u.CreateProcessInfo.hFile, event.u.CreateProcessInfo.lpBaseOfImage);
+        break;
+    case LOAD_DLL_DEBUG_EVENT:
+        AddModule(event.u.LoadDll.hFile, event.u.LoadDll.lpBaseOfDll);
+        break;
+    case EXCEPTION_DEBUG_EVENT:
+        return OnException(event.u.Exception);
+    }
+    return DBG_CONTINUE;
+}
+
+DWORD CrashWatch::OnException(const EXCEPTION_DEBUG_INFO &exception)
+{
+    const EXCEPTION_RECORD &record = exception.ExceptionRecord;
+    if (!released_ && record.ExceptionCode == EXCEPTION_BREAKPOINT) {
+        SetEvent(event_); // the break-in of the attaching: the crash comes next
+        released_ = true;
+    } else if (exception.dwFirstChance) {
+        return DBG_EXCEPTION_NOT_HANDLED; // the program's own, for its handlers
+    } else {
+        Report(record);
+        TerminateProcess(process_, record.ExceptionCode);
+    }
+    return DBG_CONTINUE;
+}
+
+void CrashWatch::Report(const EXCEPTION_RECORD &record)
+{
+    CrashReport crash;
+    crash.pid = pid_;
+    crash.code = record.ExceptionCode;
+    ULONG_PTR address = (ULONG_PTR)record.ExceptionAddress;
+    crash.offset = address;
+    auto module = modules_.upper_bound(address);
+    if (module != modules_.begin() && address < (--module)->first + module->second.size) {
+        crash.module = module->second.name;
+        crash.offset = address - module->first;
+    }
+    Note(crash, reports_);
+}
+
+} // namespace
+
 // As a debugger: the crashed process waits until the debugger has attached, and is then told
 // to go on, which hands its exception to the debugger again, as the last chance. Where the
 // attaching fails, the process goes on without one and ends with its exception's code.
@@ -205,55 +274,14 @@ int HandleCrash(DWORD pid, HANDLE event, const wchar_t *reports)
         return 0;
     }
     DebugSetProcessKillOnExit(FALSE);
-    std::map<ULONG_PTR, Module> modules;
-    HANDLE process = NULL;
-    bool released = false;
+    CrashWatch watch(pid, event, reports);
     DEBUG_EVENT ev;
     while (WaitForDebugEvent(&ev, 30000)) {
-        DWORD status = DBG_CONTINUE;
-        switch (ev.dwDebugEventCode) {
-        case CREATE_PROCESS_DEBUG_EVENT:
-            process = ev.u.CreateProcessInfo.hProcess;
-            modules[(ULONG_PTR)ev.u.CreateProcessInfo.lpBaseOfImage] = {
-                FileName(ev.u.CreateProcessInfo.hFile),
-                ImageSize(process, (ULONG_PTR)ev.u.CreateProcessInfo.lpBaseOfImage)};
-            if (ev.u.CreateProcessInfo.hFile)
-                CloseHandle(ev.u.CreateProcessInfo.hFile);
-            break;
-        case LOAD_DLL_DEBUG_EVENT:
-            modules[(ULONG_PTR)ev.u.LoadDll.lpBaseOfDll] = {
-                FileName(ev.u.LoadDll.hFile), ImageSize(process, (ULONG_PTR)ev.u.LoadDll.lpBaseOfDll)};
-            if (ev.u.LoadDll.hFile)
-                CloseHandle(ev.u.LoadDll.hFile);
-            break;
-        case EXCEPTION_DEBUG_EVENT: {
-            const EXCEPTION_RECORD &record = ev.u.Exception.ExceptionRecord;
-            if (!released && record.ExceptionCode == EXCEPTION_BREAKPOINT) {
-                SetEvent(event); // the break-in of the attaching: the crash comes next
-                released = true;
-            } else if (ev.u.Exception.dwFirstChance) {
-                status = DBG_EXCEPTION_NOT_HANDLED; // the program's own, for its handlers
-            } else {
-                CrashReport crash;
-                crash.pid = pid;
-                crash.code = record.ExceptionCode;
-                ULONG_PTR address = (ULONG_PTR)record.ExceptionAddress;
-                crash.offset = address;
-                auto module = modules.upper_bound(address);
-                if (module != modules.begin() && address < (--module)->first + module->second.size) {
-                    crash.module = module->second.name;
-                    crash.offset = address - module->first;
-                }
-                Note(crash, reports);
-                TerminateProcess(process, record.ExceptionCode);
-            }
-            break;
-        }
-        case EXIT_PROCESS_DEBUG_EVENT:
+        if (ev.dwDebugEventCode == EXIT_PROCESS_DEBUG_EVENT) {
             ContinueDebugEvent(ev.dwProcessId, ev.dwThreadId, DBG_CONTINUE);
             return 0;
         }
-        ContinueDebugEvent(ev.dwProcessId, ev.dwThreadId, status);
+        ContinueDebugEvent(ev.dwProcessId, ev.dwThreadId, watch.Take(ev));
     }
     return 1;
 }

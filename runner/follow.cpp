@@ -1,18 +1,19 @@
 #include "runner/follow.h"
 
+#include "runner/json.h"
+
 namespace {
 
-// From the helper, one a line: a letter, its text, a line feed. Console rows hold no line feed.
-enum Record : char {
-    kReady = 'R',    // the helper watches the program
-    kAttached = 'A', // it is in a console of the program's
-    kLine = 'L',
-    kTail = 'T', // the last line, not ended yet
-    kError = 'E',
-    kDone = 'D',
-};
-// To the helper: a letter, and for kType the character to type.
-enum Command : char { kType = 'T', kFinish = 'F' };
+// From the helper, one JSON object a line (json.h): {"ready": true} once it watches the
+// program, {"attached": true} once it is in a console of the program's, {"line": TEXT} for
+// each line read, {"tail": TEXT} for a last line not ended yet, {"error": MESSAGE}, and
+// {"done": true}. To the helper: {"type": KEY} and {"finish": true}. Texts are the console's
+// bytes.
+std::string Record(const char *kind, const std::string &text)
+{
+    return std::string("{\"") + kind + "\": " + JsonString(text) + "}\n";
+}
+std::string Flag(const char *kind) { return std::string("{\"") + kind + "\": true}\n"; }
 
 // Between polls: while the program has no console, the helper looks often, for the moment
 // between a console's making and the program's end may be short.
@@ -46,24 +47,34 @@ bool WriteAll(HANDLE pipe, const std::string &bytes)
            written == bytes.size();
 }
 
+// The complete lines of what was taken, as objects; the start of one not yet complete stays.
+std::vector<JsonObject> TakeObjects(std::string &pending)
+{
+    std::vector<JsonObject> objects;
+    size_t start = 0, end;
+    while ((end = pending.find('\n', start)) != std::string::npos) {
+        JsonObject object;
+        if (ParseJsonObject(pending.substr(start, end - start), object))
+            objects.push_back(object);
+        start = end + 1;
+    }
+    pending.erase(0, start);
+    return objects;
+}
+
 // The helper's pipes to mirdu-run: its standard handles.
 class Channel {
 public:
     Channel() : commands_(GetStdHandle(STD_INPUT_HANDLE)), records_(GetStdHandle(STD_OUTPUT_HANDLE))
     {
     }
-    bool Send(char kind, const std::string &text = "")
-    {
-        return WriteAll(records_, kind + text + "\n");
-    }
+    bool Send(const std::string &record) { return WriteAll(records_, record); }
     // The lines of one read in one write: the console scrolls on meanwhile.
     bool SendLines(const std::vector<std::string> &lines, bool lastIsTail)
     {
         std::string records;
-        for (size_t i = 0; i < lines.size(); i++) {
-            records += lastIsTail && i + 1 == lines.size() ? kTail : kLine;
-            records += lines[i] + "\n";
-        }
+        for (size_t i = 0; i < lines.size(); i++)
+            records += Record(lastIsTail && i + 1 == lines.size() ? "tail" : "line", lines[i]);
         return records.empty() || WriteAll(records_, records);
     }
     // Adds the keys to type that came; false when mirdu-run has gone.
@@ -71,16 +82,10 @@ public:
     {
         if (!TakeAvailable(commands_, pending_))
             return false;
-        size_t at = 0;
-        for (; at < pending_.size(); at++) {
-            if (pending_[at] == kFinish)
-                finish = true;
-            else if (pending_[at] == kType && at + 1 < pending_.size())
-                keys += pending_[++at];
-            else if (pending_[at] == kType)
-                break; // its character comes with the next read
+        for (const JsonObject &command : TakeObjects(pending_)) {
+            finish = finish || command.count("finish");
+            keys += TextOf(command, "type");
         }
-        pending_.erase(0, at);
         return true;
     }
 
@@ -191,7 +196,7 @@ int FollowConsoles(DWORD pid, bool interactive)
         return kExitRunner;
     Channel channel;
     ConsoleFollower follower(pid, process.get(), interactive);
-    if (!channel.Send(kReady))
+    if (!channel.Send(Flag("ready")))
         return kExitRunner;
     bool finish = false, announced = false, reported = false;
     for (;;) {
@@ -204,13 +209,13 @@ int FollowConsoles(DWORD pid, bool interactive)
         bool lastHasLineEnd = true;
         Failure failure = finish ? follower.Finish(lines, lastHasLineEnd) : follower.Poll(lines);
         if (follower.followed() && !announced)
-            announced = channel.Send(kAttached);
+            announced = channel.Send(Flag("attached"));
         if (failure && !reported)
-            reported = channel.Send(kError, Utf8(failure.message));
+            reported = channel.Send(Record("error", Utf8(failure.message)));
         if (!channel.SendLines(lines, !lastHasLineEnd))
             return kExitRunner;
         if (finish)
-            return channel.Send(kDone) ? 0 : kExitRunner;
+            return channel.Send(Flag("done")) ? 0 : kExitRunner;
         if (lines.empty())
             Sleep(follower.attached() ? kIdleMs : kAttachMs);
     }
@@ -218,32 +223,41 @@ int FollowConsoles(DWORD pid, bool interactive)
 
 ConsoleReader::~ConsoleReader()
 {
-    delete local_;
+    local_.reset();
     commands_.reset(); // the helper ends when its pipe breaks
     if (helper_.process() && WaitForSingleObject(helper_.process(), 1000) == WAIT_TIMEOUT)
         helper_.EndAll(kExitRunner);
 }
 
+namespace {
+
+// A pipe whose one end a child inherits (childEnd) and whose other end stays here.
+Failure MakePipe(bool childReads, UniqueHandle &childEnd, UniqueHandle &ourEnd, DWORD size = 0)
+{
+    SECURITY_ATTRIBUTES inherit = {sizeof inherit, NULL, TRUE};
+    HANDLE read, write;
+    if (!CreatePipe(&read, &write, &inherit, size))
+        return Fail(kExitRunner, L"cannot make a pipe: " + SystemMessage(GetLastError()));
+    childEnd.reset(childReads ? read : write);
+    ourEnd.reset(childReads ? write : read);
+    SetHandleInformation(ourEnd.get(), HANDLE_FLAG_INHERIT, 0);
+    return {};
+}
+
+} // namespace
+
 Failure ConsoleReader::Start(HANDLE process, bool inHelper, bool interactive)
 {
     DWORD pid = GetProcessId(process);
     if (!inHelper) {
-        local_ = new ConsoleFollower(pid, process, interactive);
+        local_.reset(new ConsoleFollower(pid, process, interactive));
         return {};
     }
-    SECURITY_ATTRIBUTES inherit = {sizeof inherit, NULL, TRUE};
-    HANDLE commandsIn, commandsOut, recordsIn, recordsOut;
-    if (!CreatePipe(&commandsIn, &commandsOut, &inherit, 0))
-        return Fail(kExitRunner, L"cannot make a pipe: " + SystemMessage(GetLastError()));
-    UniqueHandle helperCommands(commandsIn);
-    commands_.reset(commandsOut);
-    if (!CreatePipe(&recordsIn, &recordsOut, &inherit, 1 << 16))
-        return Fail(kExitRunner, L"cannot make a pipe: " + SystemMessage(GetLastError()));
-    UniqueHandle helperRecords(recordsOut);
-    records_.reset(recordsIn);
-    SetHandleInformation(commands_.get(), HANDLE_FLAG_INHERIT, 0);
-    SetHandleInformation(records_.get(), HANDLE_FLAG_INHERIT, 0);
-
+    UniqueHandle helperCommands, helperRecords;
+    if (Failure failure = MakePipe(true, helperCommands, commands_))
+        return failure;
+    if (Failure failure = MakePipe(false, helperRecords, records_, 1 << 16))
+        return failure;
     std::vector<std::wstring> args = {L"--follow-console", std::to_wstring(pid)};
     if (interactive)
         args.push_back(L"--interactive");
@@ -253,18 +267,26 @@ Failure ConsoleReader::Start(HANDLE process, bool inHelper, bool interactive)
     if (Failure failure = helper_.Start(ThisProgram(), args, handles, DETACHED_PROCESS))
         return Fail(kExitRunner, L"cannot start the console reader: " + failure.message);
     helper_.Resume();
-    // Ready: it watches the program before the program runs.
+    return AwaitReady();
+}
+
+// The helper is ready once it watches the program, before the program runs.
+Failure ConsoleReader::AwaitReady()
+{
     ULONGLONG deadline = GetTickCount64() + kReplyMs;
-    while (pending_.empty() || pending_[0] != kReady) {
+    for (;;) {
         bool open = TakeAvailable(records_.get(), pending_);
-        if (!pending_.empty() && pending_[0] == kReady)
-            break;
+        size_t end = pending_.find('\n');
+        JsonObject first;
+        if (end != std::string::npos && ParseJsonObject(pending_.substr(0, end), first) &&
+            first.count("ready")) {
+            pending_.erase(0, end + 1);
+            return {};
+        }
         if (!open || Ended(helper_.process()) || GetTickCount64() > deadline)
             return Fail(kExitRunner, L"the console reader did not start: " + HelperGone());
         Sleep(1);
     }
-    pending_.erase(0, pending_.find('\n') + 1);
-    return {};
 }
 
 bool ConsoleReader::Send(const std::string &command)
@@ -277,21 +299,19 @@ bool ConsoleReader::Receive(std::vector<std::string> &lines, bool &lastHasLineEn
     ULONGLONG deadline = GetTickCount64() + kReplyMs;
     for (;;) {
         bool open = TakeAvailable(records_.get(), pending_);
-        size_t start = 0, end;
-        while ((end = pending_.find('\n', start)) != std::string::npos) {
-            char kind = pending_[start];
-            std::string text = pending_.substr(start + 1, end - start - 1);
-            start = end + 1;
-            if (kind == kAttached)
-                followed_ = true;
-            else if (kind == kLine || kind == kTail)
-                lines.push_back(text), lastHasLineEnd = kind == kLine;
-            else if (kind == kError && !failure_)
-                failure_ = Fail(kExitRunner, FromUtf8(text));
-            else if (kind == kDone)
-                done_ = true;
+        for (const JsonObject &record : TakeObjects(pending_)) {
+            followed_ = followed_ || record.count("attached");
+            done_ = done_ || record.count("done");
+            if (record.count("line")) {
+                lines.push_back(TextOf(record, "line"));
+                lastHasLineEnd = true;
+            } else if (record.count("tail")) {
+                lines.push_back(TextOf(record, "tail"));
+                lastHasLineEnd = false;
+            }
+            if (record.count("error") && !failure_)
+                failure_ = Fail(kExitRunner, FromUtf8(TextOf(record, "error")));
         }
-        pending_.erase(0, start);
         if (!untilDone || done_ || !open)
             return open || done_;
         if (GetTickCount64() >= deadline)
@@ -320,7 +340,7 @@ Failure ConsoleReader::Finish(std::vector<std::string> &lines, bool &lastHasLine
         return local_->Finish(lines, lastHasLineEnd);
     if (!helper_.process() || done_)
         return failure_;
-    if ((!Send(std::string(1, kFinish)) || !Receive(lines, lastHasLineEnd, true)) && !failure_)
+    if ((!Send(Flag("finish")) || !Receive(lines, lastHasLineEnd, true)) && !failure_)
         failure_ = Fail(kExitRunner, L"the console reader did not finish: lines may be missing "
                                      L"from the log");
     return failure_;
@@ -331,7 +351,7 @@ void ConsoleReader::Type(char key)
     if (local_)
         local_->Type(key);
     else
-        Send(std::string{kType, key});
+        Send(Record("type", std::string(1, key)));
 }
 
 bool ConsoleReader::followed() const { return local_ ? local_->followed() : followed_; }

@@ -24,6 +24,7 @@
 
 #include <windows.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -104,11 +105,12 @@ public:
     std::wstring HelperGone();
 
 private:
+    Failure AwaitReady();
     bool Send(const std::string &command);
     // Takes what the pipe holds, up to a "done" record when untilDone; false when it broke.
     bool Receive(std::vector<std::string> &lines, bool &lastHasLineEnd, bool untilDone);
 
-    ConsoleFollower *local_ = nullptr;
+    std::unique_ptr<ConsoleFollower> local_; // the reader, when it runs here
     ChildJob helper_; // in a job of its own, which ends it with mirdu-run however that ends
     UniqueHandle commands_, records_;
     std::string pending_; // the start of a record not yet complete

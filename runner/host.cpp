@@ -1,123 +1,38 @@
 #include "runner/host.h"
 
-#include <cstdio>
-#include <cstdlib>
-
 #include "runner/report.h"
 
 namespace {
 
 HostChannel *g_channel = nullptr;
 
-// A JSON string at text[at] (at its opening quote), as UTF-8; at ends past its closing quote.
-bool ParseString(const std::string &text, size_t &at, std::string &utf8)
+const char *const kVerbs[] = {"keys", "do", "stop", "answer", "run", "quit"};
+
+// One command: an object whose first known key is its verb, with that key's value.
+bool ParseCommand(const std::string &line, HostCommand &command)
 {
-    if (at >= text.size() || text[at] != '"')
+    JsonObject object;
+    if (!ParseJsonObject(line, object))
         return false;
-    utf8.clear();
-    for (at++; at < text.size(); at++) {
-        char c = text[at];
-        if (c == '"') {
-            at++;
-            return true;
-        }
-        if (c != '\\') {
-            utf8 += c;
+    for (const char *verb : kVerbs) {
+        auto found = object.find(verb);
+        if (found == object.end())
             continue;
+        command.verb = verb;
+        const JsonValue &value = found->second;
+        command.text = FromUtf8(value.text);
+        if (command.verb == "stop") {
+            command.status = (int)value.number;
+            command.text = FromUtf8(TextOf(object, "why"));
         }
-        if (++at >= text.size())
-            return false;
-        switch (text[at]) {
-        case 'n': utf8 += '\n'; break;
-        case 'r': utf8 += '\r'; break;
-        case 't': utf8 += '\t'; break;
-        case 'b': utf8 += '\b'; break;
-        case 'f': utf8 += '\f'; break;
-        case 'u': {
-            if (at + 4 >= text.size())
-                return false;
-            unsigned code = (unsigned)strtoul(text.substr(at + 1, 4).c_str(), nullptr, 16);
-            at += 4;
-            // Within the Basic Multilingual Plane, which is all that keys and steps need.
-            if (code < 0x80) {
-                utf8 += (char)code;
-            } else if (code < 0x800) {
-                utf8 += (char)(0xC0 | (code >> 6));
-                utf8 += (char)(0x80 | (code & 0x3F));
-            } else {
-                utf8 += (char)(0xE0 | (code >> 12));
-                utf8 += (char)(0x80 | ((code >> 6) & 0x3F));
-                utf8 += (char)(0x80 | (code & 0x3F));
-            }
-            break;
-        }
-        default: utf8 += text[at]; break; // \" \\ \/
-        }
+        for (const std::string &arg : value.items)
+            command.args.push_back(FromUtf8(arg));
+        return true;
     }
     return false;
 }
 
-void SkipSpaces(const std::string &text, size_t &at)
-{
-    while (at < text.size() && (text[at] == ' ' || text[at] == '\t'))
-        at++;
-}
-
-// One command line: a verb, then its values.
-bool ParseCommand(const std::string &line, HostCommand &command)
-{
-    size_t at = line.find(' ');
-    command.verb = line.substr(0, at);
-    at = at == std::string::npos ? line.size() : at;
-    SkipSpaces(line, at);
-    std::string value;
-    if (command.verb == "stop") {
-        char *end = nullptr;
-        command.status = (int)strtol(line.c_str() + at, &end, 10);
-        at = end - line.c_str();
-        SkipSpaces(line, at);
-    }
-    if (command.verb == "run") {
-        if (at >= line.size() || line[at] != '[')
-            return false;
-        for (at++, SkipSpaces(line, at); at < line.size() && line[at] != ']';) {
-            if (!ParseString(line, at, value))
-                return false;
-            command.args.push_back(FromUtf8(value));
-            SkipSpaces(line, at);
-            if (at < line.size() && line[at] == ',')
-                at++;
-            SkipSpaces(line, at);
-        }
-        return at < line.size();
-    }
-    if (at < line.size()) {
-        if (!ParseString(line, at, value))
-            return false;
-        command.text = FromUtf8(value);
-    }
-    return true;
-}
-
 } // namespace
-
-std::string JsonString(const std::string &utf8)
-{
-    std::string out = "\"";
-    for (unsigned char c : utf8) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += (char)c;
-        } else if (c < 0x20) {
-            char escape[8];
-            snprintf(escape, sizeof escape, "\\u%04x", c);
-            out += escape;
-        } else {
-            out += (char)c;
-        }
-    }
-    return out + "\"";
-}
 
 HostChannel *HostChannel::Get() { return g_channel; }
 

@@ -1,23 +1,27 @@
 // The channel between mirdu-run.exe and the Linux runner that starts it (--host): commands on
-// standard input, one a line, and events on standard output, one JSON object a line. The engine
-// decides everything that belongs to a run; the Linux runner answers what only Linux knows.
+// standard input and events on standard output, each one JSON object a line (json.h). The
+// engine decides everything that belongs to a run; the Linux runner answers what only Linux
+// knows.
 //
 // Commands:
-//   keys "TEXT"         keys typed at the Linux runner's terminal (--interactive)
-//   do "STEP"           a step, done after those given before
-//   stop STATUS "WHY"   end the run, as a stop with that exit status (a signal on Linux)
-//   answer "TEXT"       the answer to the last question asked
-//   run ["ARG", ...]    (--serve) a run with these options and program
-//   quit                (--serve) no more runs
+//   {"keys": "TEXT"}              keys typed at the Linux runner's terminal (--interactive)
+//   {"do": "STEP"}                a step, done after those given before
+//   {"stop": STATUS, "why": "WHY"}  end the run, as a stop with that exit status (a signal)
+//   {"answer": "TEXT"}            the answer to the last question asked
+//   {"run": ["ARG", ...]}         (--serve) a run with these options and program
+//   {"quit": true}                (--serve) no more runs
 // Input that ends without stop or quit means that the Linux runner has gone: the run ends.
 //
 // Events: the records of the trace (trace.h), and
-//   {"say": "MESSAGE"}          a line of mirdu-run's for standard error
+//   {"say": "MESSAGE"}          a line of mirdu-run's for standard error; the run's last, its
+//                               summary, has "summary": {"calls", "files", "bytes",
+//                               "status"}, and "read_back" with --memory
 //   {"ask": "QUESTION", ...}    answered with answer: "bits" with "bits": 32 or 64 (why programs
 //                               of that machine type cannot run here, empty when they can), and
 //                               "drain" (move the staged captures of the run into their folder;
 //                               the answer says when it is done)
 //   {"ready": true}             (--serve) waiting for the next run
+//   {"end": STATUS}             (--serve) the run is over, with its exit status
 // Strings are JSON strings of UTF-8 text.
 #ifndef MIRDU_RUNNER_HOST_H
 #define MIRDU_RUNNER_HOST_H
@@ -28,6 +32,7 @@
 #include <string>
 #include <vector>
 
+#include "runner/json.h"
 #include "shell/handle.h"
 
 struct HostCommand {
@@ -69,8 +74,5 @@ private:
     std::deque<HostCommand> commands_;
     bool ended_ = false;
 };
-
-// A JSON string of UTF-8 text.
-std::string JsonString(const std::string &utf8);
 
 #endif

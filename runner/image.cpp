@@ -10,7 +10,8 @@
 #include <new>
 #include <vector>
 
-#include "runner/drive.h"
+#include "runner/imagefile.h"
+#include "runner/paths.h"
 #include "shell/handle.h"
 
 namespace {
@@ -18,7 +19,6 @@ namespace {
 using Address = unsigned long long;
 const Address kAddressSpace = 1ull << 32;
 const Address kMaxBinary = 256ull << 20; // one stray write far away would make 4 GiB
-const size_t kBlock = 1 << 20;           // what goes to the file in one write
 
 struct Capture {
     std::wstring name;
@@ -139,15 +139,16 @@ Failure Unchanged(const std::wstring &path, const CaptureFile &listed,
                                  L" after): make the image again once nothing writes there");
 }
 
-// Fails, naming it, unless the capture is a file on disk that ends by FFFFFFFF: each is
-// looked at before any is read.
+// Fails, naming it, unless the capture is a file on disk that ends by FFFFFFFF.
 Failure CheckCapture(const std::wstring &path, const CaptureFile &capture)
 {
+    if (Failure failure = CheckCaptureFile(path, capture))
+        return failure;
     if (capture.address + capture.size > kAddressSpace)
         return Fail(kExitRunner, path + L": its " + std::to_wstring(capture.size) +
                                      L" bytes at " + Hex8(capture.address) +
                                      L" run past FFFFFFFF, the last device address");
-    return CheckCaptureFile(path, capture);
+    return {};
 }
 
 // Reads the bytes of the capture that the later ones left uncovered.
@@ -186,10 +187,12 @@ Failure LayCapture(const std::wstring &path, const CaptureFile &capture, Covered
 // bytes; each earlier one only the bytes no later one covers.
 Failure Lay(const std::wstring &folder, const Captures &captures, std::vector<Piece> &pieces)
 {
-    std::vector<Capture> ordered = InCaptureOrder(captures);
-    for (const Capture &capture : ordered)
-        if (Failure failure = CheckCapture(InFolder(folder, capture.name), capture.file))
+    // Each is looked at before any is read, in the order of their names, as mirdu-image
+    // looks at them: the first that cannot be laid is the one named.
+    for (const auto &capture : captures)
+        if (Failure failure = CheckCapture(InFolder(folder, capture.first), capture.second))
             return failure;
+    std::vector<Capture> ordered = InCaptureOrder(captures);
     Covered covered;
     for (auto capture = ordered.rbegin(); capture != ordered.rend(); ++capture)
         if (Failure failure =
@@ -199,87 +202,6 @@ Failure Lay(const std::wstring &folder, const Captures &captures, std::vector<Pi
               [](const Piece &a, const Piece &b) { return a.start < b.start; });
     return {};
 }
-
-// A temporary file beside the image, moved into place when complete and deleted otherwise.
-class ImageFile {
-public:
-    ImageFile() = default;
-    ImageFile(const ImageFile &) = delete;
-    ImageFile &operator=(const ImageFile &) = delete;
-    ~ImageFile()
-    {
-        file_.reset();
-        if (!temporary_.empty())
-            DeleteFileW(temporary_.c_str());
-    }
-
-    Failure Create(const std::wstring &path)
-    {
-        path_ = path;
-        size_t slash = path.find_last_of(L"\\/") + 1;
-        std::wstring stem = path.substr(0, slash) + L"." + path.substr(slash) + L"." +
-                            std::to_wstring(GetCurrentProcessId());
-        for (int attempt = 0; attempt < 100; attempt++) {
-            std::wstring name = stem + (attempt ? L"-" + std::to_wstring(attempt) : L"") + L".tmp";
-            file_.reset(CreateFileW(name.c_str(), GENERIC_WRITE, 0, NULL, CREATE_NEW,
-                                    FILE_ATTRIBUTE_NORMAL, NULL));
-            if (file_.valid()) {
-                temporary_ = name;
-                return {};
-            }
-            if (GetLastError() != ERROR_FILE_EXISTS)
-                break;
-        }
-        return Cannot(GetLastError());
-    }
-
-    // Small pieces are gathered into writes of kBlock; a large one goes out as it is.
-    void Put(const void *data, size_t size)
-    {
-        if (buffer_.size() + size > kBlock) {
-            WriteOut(buffer_.data(), buffer_.size());
-            buffer_.clear();
-        }
-        if (size > kBlock)
-            WriteOut((const char *)data, size);
-        else
-            buffer_.append((const char *)data, size);
-    }
-
-    Failure Commit()
-    {
-        WriteOut(buffer_.data(), buffer_.size());
-        file_.reset();
-        if (!error_ && !MoveFileExW(temporary_.c_str(), path_.c_str(), MOVEFILE_REPLACE_EXISTING))
-            error_ = GetLastError();
-        if (error_)
-            return Cannot(error_);
-        temporary_.clear();
-        return {};
-    }
-
-private:
-    void WriteOut(const char *data, size_t size)
-    {
-        while (size > 0 && !error_) {
-            DWORD chunk = size > kBlock ? (DWORD)kBlock : (DWORD)size, written = 0;
-            if (!WriteFile(file_.get(), data, chunk, &written, NULL) || written == 0)
-                error_ = GetLastError() ? GetLastError() : ERROR_WRITE_FAULT;
-            data += written;
-            size -= written;
-        }
-    }
-
-    Failure Cannot(DWORD error) const
-    {
-        return Fail(kExitRunner, L"cannot write the image " + path_ + L": " + SystemMessage(error));
-    }
-
-    UniqueHandle file_;
-    std::wstring path_, temporary_;
-    std::string buffer_;
-    DWORD error_ = 0;
-};
 
 // Data records of up to 16 bytes, each starting where a run of written bytes or a 64 KiB
 // window of addresses starts; an extended linear address record before the first record of

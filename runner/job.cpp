@@ -28,13 +28,14 @@ std::wstring Quote(const std::wstring &arg)
     return quoted + L"\"";
 }
 
-// The job that a close event ends when the run does not answer in time, behind a lock, so that
-// the handler's thread never uses a handle that EndAll is closing.
+// A duplicate of the job that a close event ends when the run does not answer in time, behind
+// a lock, so that the handler's thread never uses it while it is being closed.
 SRWLOCK g_jobLock = SRWLOCK_INIT;
-HANDLE g_job = NULL;
-std::atomic<HANDLE> g_stopped{NULL};
+UniqueHandle g_watchedJob;
+// Set by Ctrl+C and the console's close; it lives as long as the process, as the handler does.
+UniqueHandle g_stopped(CreateEventW(NULL, TRUE, FALSE, NULL));
 std::atomic<int> g_stopStatus{0};
-HANDLE g_cleanedUp = CreateEventW(NULL, TRUE, FALSE, NULL);
+UniqueHandle g_cleanedUp(CreateEventW(NULL, TRUE, FALSE, NULL));
 // Windows ends a process 5 s after a close event: the run has this long to end its job, name
 // the program's windows and put drive F: back.
 const DWORD kCloseGrace = 4000;
@@ -48,22 +49,26 @@ BOOL WINAPI OnConsoleControl(DWORD event)
     int status = key ? kExitInterrupted : kExitConsoleClosed;
     int none = 0;
     g_stopStatus.compare_exchange_strong(none, status);
-    if (HANDLE stopped = g_stopped.load())
-        SetEvent(stopped);
+    SetEvent(g_stopped.get());
     // After a close, logoff or shutdown event the system ends the process once this returns.
-    if (!key && WaitForSingleObject(g_cleanedUp, kCloseGrace) != WAIT_OBJECT_0) {
+    if (!key && WaitForSingleObject(g_cleanedUp.get(), kCloseGrace) != WAIT_OBJECT_0) {
         AcquireSRWLockShared(&g_jobLock);
-        if (g_job)
-            TerminateJobObject(g_job, status);
+        if (g_watchedJob.valid())
+            TerminateJobObject(g_watchedJob.get(), status);
         ReleaseSRWLockShared(&g_jobLock);
     }
     return TRUE;
 }
 
+// The job that a close event ends, or none.
 void SetWatchedJob(HANDLE job)
 {
+    HANDLE copy = NULL;
+    if (job)
+        DuplicateHandle(GetCurrentProcess(), job, GetCurrentProcess(), &copy, 0, FALSE,
+                        DUPLICATE_SAME_ACCESS);
     AcquireSRWLockExclusive(&g_jobLock);
-    g_job = job;
+    g_watchedJob.reset(copy);
     ReleaseSRWLockExclusive(&g_jobLock);
 }
 
@@ -120,19 +125,25 @@ std::wstring ThisProgram()
     return std::wstring(self, GetModuleFileNameW(NULL, self, ARRAYSIZE(self)));
 }
 
-Failure ChildJob::Start(const std::wstring &program, const std::vector<std::wstring> &args,
-                        const StandardHandles &handles, DWORD consoleFlags)
+namespace {
+
+// A job whose processes end when its last handle closes.
+Failure MakeJob(UniqueHandle &job)
 {
-    job_.reset(CreateJobObjectW(NULL, NULL));
+    job.reset(CreateJobObjectW(NULL, NULL));
     JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
     limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
-    if (!job_.valid() || !SetInformationJobObject(job_.get(), JobObjectExtendedLimitInformation,
-                                                  &limits, sizeof limits))
+    if (!job.valid() || !SetInformationJobObject(job.get(), JobObjectExtendedLimitInformation,
+                                                 &limits, sizeof limits))
         return Fail(kExitRunner, L"cannot make a job object: " + SystemMessage(GetLastError()));
-    std::wstring commandLine = CommandLine(program, args);
-    // No standard handles given, a program gets its console's own, and each console that it
-    // opens later gets handles of its own: with standard handles given, a console opened after
-    // the first was freed would keep the first one's, which go nowhere.
+    return {};
+}
+
+// No standard handles given, a program gets its console's own, and each console that it opens
+// later gets handles of its own: with standard handles given, a console opened after the
+// first was freed would keep the first one's, which go nowhere.
+STARTUPINFOW StartupOf(const StandardHandles &handles)
+{
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     bool inherit = handles.input || handles.output || handles.error;
@@ -142,29 +153,52 @@ Failure ChildJob::Start(const std::wstring &program, const std::vector<std::wstr
     startup.hStdError = handles.error;
     startup.dwXCountChars = kConsoleColumns;
     startup.dwYCountChars = kConsoleRows;
-    DWORD flags = CREATE_SUSPENDED | consoleFlags;
-    PROCESS_INFORMATION started = {};
-    // Wine's loader now and then fails to lay out a new process's address space before any of
-    // its code runs, which CreateProcess reports as an internal error: start it again.
-    BOOL created = FALSE;
+    return startup;
+}
+
+// Wine's loader now and then fails to lay out a new process's address space before any of its
+// code runs, which CreateProcess reports as an internal error: it is started again. The error
+// of the last try, 0 when it started.
+DWORD CreateSuspended(const std::wstring &program, std::wstring commandLine,
+                      const STARTUPINFOW &startup, DWORD consoleFlags,
+                      PROCESS_INFORMATION &started)
+{
+    STARTUPINFOW info = startup;
+    BOOL inherit = (startup.dwFlags & STARTF_USESTDHANDLES) != 0;
     DWORD error = 0;
-    for (int attempt = 0; attempt < kStartAttempts && !created; attempt++) {
+    for (int attempt = 0; attempt < kStartAttempts; attempt++) {
         if (attempt)
             Sleep(kStartRetryMs);
-        created = CreateProcessW(program.c_str(), &commandLine[0], NULL, NULL, inherit, flags,
-                                 NULL, NULL, &startup, &started);
-        error = created ? 0 : GetLastError();
+        if (CreateProcessW(program.c_str(), &commandLine[0], NULL, NULL, inherit,
+                           CREATE_SUSPENDED | consoleFlags, NULL, NULL, &info, &started))
+            return 0;
+        error = GetLastError();
         if (error != ERROR_INTERNAL_ERROR)
             break;
     }
-    if (!created) {
-        int status = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND
-                         ? kExitMissing
-                         : error == ERROR_BAD_EXE_FORMAT || error == ERROR_EXE_MACHINE_TYPE_MISMATCH
-                               ? kExitNotWindows
-                               : kExitRunner;
-        return Fail(status, L"cannot start " + program + L": " + SystemMessage(error));
-    }
+    return error;
+}
+
+int StartStatus(DWORD error)
+{
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
+        return kExitMissing;
+    if (error == ERROR_BAD_EXE_FORMAT || error == ERROR_EXE_MACHINE_TYPE_MISMATCH)
+        return kExitNotWindows;
+    return kExitRunner;
+}
+
+} // namespace
+
+Failure ChildJob::Start(const std::wstring &program, const std::vector<std::wstring> &args,
+                        const StandardHandles &handles, DWORD consoleFlags)
+{
+    if (Failure failure = MakeJob(job_))
+        return failure;
+    PROCESS_INFORMATION started = {};
+    if (DWORD error = CreateSuspended(program, CommandLine(program, args), StartupOf(handles),
+                                      consoleFlags, started))
+        return Fail(StartStatus(error), L"cannot start " + program + L": " + SystemMessage(error));
     process_.reset(started.hProcess);
     thread_.reset(started.hThread);
     if (!AssignProcessToJobObject(job_.get(), process_.get())) {
@@ -190,16 +224,19 @@ DWORD ChildJob::ExitCode() const
     return code;
 }
 
-void ChildJob::EndOnConsoleClose() { SetWatchedJob(job_.get()); }
+void ChildJob::EndOnConsoleClose()
+{
+    SetWatchedJob(job_.get());
+    watched_ = true;
+}
 
 void ChildJob::EndAll(UINT status, DWORD waitMs)
 {
     if (!job_.valid())
         return;
-    AcquireSRWLockExclusive(&g_jobLock);
-    if (g_job == job_.get())
-        g_job = NULL;
-    ReleaseSRWLockExclusive(&g_jobLock);
+    if (watched_)
+        SetWatchedJob(NULL);
+    watched_ = false;
     TerminateJobObject(job_.get(), status);
     for (DWORD waited = 0; waited < waitMs; waited += 50) {
         JOBOBJECT_BASIC_ACCOUNTING_INFORMATION accounting = {};
@@ -225,12 +262,13 @@ void ChildJob::EndPrograms(UINT status)
     }
 }
 
-void WatchConsoleControl(HANDLE stopped)
+HANDLE WatchConsoleControl()
 {
-    g_stopped = stopped;
-    SetConsoleCtrlHandler(OnConsoleControl, TRUE);
+    static bool installed = SetConsoleCtrlHandler(OnConsoleControl, TRUE);
+    (void)installed;
+    return g_stopped.get();
 }
 
 int StopStatus() { return g_stopStatus.load(); }
 
-void CleanedUp() { SetEvent(g_cleanedUp); }
+void CleanedUp() { SetEvent(g_cleanedUp.get()); }

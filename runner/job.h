@@ -43,6 +43,7 @@ public:
 
 private:
     UniqueHandle job_, process_, thread_;
+    bool watched_ = false; // by the console's close event
 };
 
 // The processes in a job, by id.
@@ -54,8 +55,9 @@ std::wstring ThisProgram();
 // A program's command line, quoted so that its runtime splits it back into the same arguments.
 std::wstring CommandLine(const std::wstring &program, const std::vector<std::wstring> &args);
 
-// From here on Ctrl+C, Ctrl+Break and closing the console set the event.
-void WatchConsoleControl(HANDLE stopped);
+// From here on Ctrl+C, Ctrl+Break and closing the console set the event returned, which lives
+// as long as the process.
+HANDLE WatchConsoleControl();
 // 0 while no such event came, else the exit status for it (130: Ctrl+C, 129: closed).
 int StopStatus();
 // Tells a close event's handler that the run has cleaned up and the process may go.

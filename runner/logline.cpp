@@ -1,8 +1,9 @@
 #include "runner/logline.h"
 
 #include <cctype>
-#include <cstdio>
 #include <cstdlib>
+
+#include "runner/capturename.h"
 
 namespace {
 
@@ -84,13 +85,13 @@ LogLine LogReader::Next(const std::string &line)
         parsed.call = line.substr(0, name);
         if (name < line.size())
             ParseValues(line.substr(name + 3), parsed);
-        if (parsed.call == "KVTWrite" || parsed.call == "KVTSyncWrite") {
-            char capture[48];
-            snprintf(capture, sizeof capture, "%04d-%s-%08lX.bin", (int)captures_++,
-                     parsed.call == "KVTWrite" ? "kvtwrite" : "kvtsyncwrite",
-                     strtoul(Arg(parsed, "addr").c_str(), nullptr, 16));
-            parsed.capture = capture;
-        }
+        if (parsed.call == "KVTWrite" || parsed.call == "KVTSyncWrite")
+            parsed.capture = FormatCaptureName(
+                {(int32_t)captures_++,
+                 parsed.call == "KVTWrite" ? WriteCall::kWrite : WriteCall::kSyncWrite,
+                 (uint32_t)strtoul(Arg(parsed, "addr").c_str(), nullptr, 16)});
+        if (parsed.call == "KVTRead" || parsed.call == "KVTSyncRead")
+            readBack_ += strtoul(Arg(parsed, "len").c_str(), nullptr, 16);
     }
     return parsed;
 }

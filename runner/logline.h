@@ -19,10 +19,13 @@ struct LogLine {
 class LogReader {
 public:
     LogLine Next(const std::string &line);
+    // The bytes that the read calls asked for, by the lengths their lines give.
+    unsigned long long readBack() const { return readBack_; }
 
 private:
     bool previousEmpty_ = false;
     unsigned captures_ = 0; // the library's signed counter, wrapping as it does
+    unsigned long long readBack_ = 0;
 };
 
 #endif

@@ -21,8 +21,9 @@ namespace {
 
 int RunWith(int argc, wchar_t **argv)
 {
+    ProcessChanges changes; // undone as the run ends, whichever way
     Options options;
-    switch (ParseOptions(argc, argv, options)) {
+    switch (ParseOptions(argc, argv, options, changes)) {
     case kHelpShown:
         return 0;
     case kBadOptions:
@@ -32,7 +33,7 @@ int RunWith(int argc, wchar_t **argv)
             HostChannel::Open();
             ShowLinuxPaths();
         }
-        return Run(options);
+        return Run(options, changes);
     }
 }
 

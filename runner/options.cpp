@@ -1,5 +1,6 @@
-// Parses options as the Linux runner's argparse does: options first, "--" or the program's
-// name ends them, and everything after the program goes to it as it stands.
+// The options of tools/mirdu/contract.py, as the Linux runner takes them: options first, "--"
+// or the program's name ends them, everything after the program goes to it as it stands, and
+// a flag is taken whole, never by an abbreviation.
 #include "runner/options.h"
 
 #include <algorithm>
@@ -10,66 +11,17 @@
 #include "runner/host.h"
 #include "runner/image.h"
 #include "runner/paths.h"
+#include "runner/preload.h"
 #include "runner/report.h"
 #include "runner/stepparse.h"
 
 namespace {
 
-const wchar_t kUsage[] = L"usage: mirdu-run [OPTIONS] [--] PROGRAM.exe [ARGS...]\n";
-
-const wchar_t kHelp[] =
-    L"\n"
-    L"Runs PROGRAM with ARGS and mirdu.dll in this console (or a hidden one when there is\n"
-    L"none), reads the library's lines from the console and answers its closing prompt with\n"
-    L"one key (--interactive leaves it to your keyboard). A GUI program gets no console, as\n"
-    L"Windows starts it: its lines are read from the console that the library opens in it,\n"
-    L"kept hidden (shown with --interactive). The lines go to standard output when that is\n"
-    L"not the console; --log FILE keeps them as plain lines. The DLL is put under its name in\n"
-    L"a folder of the run, first on the program's PATH; nothing is written into the\n"
-    L"program's folder. A run that is ended (timeout, Ctrl+C, closed console, a step that\n"
-    L"could not be done) first names the program's windows and their texts on standard error\n"
-    L"and in the log. Steps (--do, --steps) drive the program's windows, menus and keys as a\n"
-    L"person would.\n"
-    L"\n"
-    L"options (the same for the Linux runner; those marked Linux are noted and ignored here):\n"
-    L"  --captures DIR     drive F: is DIR for the run: mapped when F: is free; without it,\n"
-    L"                     F: must exist (subst F: C:\\captures)\n"
-    L"  --log FILE         also write the console's lines to FILE\n"
-    L"  --trace FILE       the run as JSON Lines: one object for each console line and event\n"
-    L"  --image FILE       after the run, the memory image of the capture files it wrote (no\n"
-    L"                     others): FILE.hex or FILE.ihex Intel HEX, FILE.bin raw binary\n"
-    L"  --screenshot FILE  a PNG picture of the program's windows as the run ends: at the\n"
-    L"                     closing prompt, a timeout or a stop\n"
-    L"  --dll PATH         the mirdu.dll to use (default: the one for the program's machine\n"
-    L"                     type beside mirdu-run.exe, else the other build's: ..\\win32 or\n"
-    L"                     ..\\win64\\mirdu.dll)\n"
-    L"  --as NAME.dll      the name the program loads the library by (default mirdu.dll)\n"
-    L"  --timeout SECONDS  end the program and all it started after that long (status 124)\n"
-    L"  --interactive      leave the closing prompt to your keyboard\n"
-    L"  --do STEP          a step that drives the program's windows, done in order while it\n"
-    L"                     runs (repeatable): window TITLE, click NAME, fill NAME TEXT,\n"
-    L"                     open PATH, answer BUTTON, wait TEXT, close, menu PATH,\n"
-    L"                     keys [#ID] TEXT, select NAME ITEM, tab [#ID] TEXT, check NAME,\n"
-    L"                     uncheck NAME\n"
-    L"  --steps FILE       the steps in FILE, one a line; lines that start with # are comments\n"
-    L"  --step-timeout SECONDS\n"
-    L"                     how long a step waits for what it needs (default 60)\n"
-    L"  --prefix DIR       Linux: the Wine prefix\n"
-    L"  --linger SECONDS   Linux: keep the prefix's wineserver that long after the run\n"
-    L"  --no-staging       Linux: drive F: is the capture folder itself during the run\n"
-    L"  --display          Linux: show the program's windows on $DISPLAY\n"
-    L"\n"
-    L"exit status: the program's own; 123 when a step could not be done; 124 after --timeout;\n"
-    L"125 when mirdu-run refuses or fails; 126 when PROGRAM is not a Windows program; 127 when\n"
-    L"there is no PROGRAM; 2 for bad options; 130 after Ctrl+C, 129 when the console was\n"
-    L"closed. A line on standard error tells calls logged, capture files written, the exit\n"
-    L"status and the log's path; the image's path comes on a line before it.\n";
-
 ParseResult Bad(const std::wstring &message)
 {
     if (HostChannel::Get())
         return Say(L"error: " + message), kBadOptions;
-    WriteError(kUsage);
+    WriteError(kUsageText);
     WriteError(L"mirdu-run: error: " + message + L"\n");
     return kBadOptions;
 }
@@ -115,80 +67,95 @@ bool AddSteps(const std::wstring &flag, const std::wstring &value,
     return true;
 }
 
-} // namespace
-
-ParseResult ParseOptions(int argc, wchar_t **argv, Options &options)
+// A --preload, checked as it is given; it implies --memory.
+bool AddPreload(const std::wstring &value, Options &options, std::wstring &why)
 {
-    std::wstring timeout, linuxOnly, step, stepsFile, stepTimeout, why, folder;
-    const struct {
-        const wchar_t *flag;
-        std::wstring *value; // null: a switch
-        bool *on;
-    } known[] = {{L"--captures", &options.captures, nullptr},
-                 {L"--log", &options.log, nullptr},
-                 {L"--trace", &options.trace, nullptr},
-                 {L"--image", &options.image, nullptr},
-                 {L"--screenshot", &options.screenshot, nullptr},
-                 {L"--dll", &options.dll, nullptr},
-                 {L"--as", &options.name, nullptr},
-                 {L"--timeout", &timeout, nullptr},
-                 {L"--interactive", nullptr, &options.interactive},
-                 {L"--do", &step, nullptr},
-                 {L"--steps", &stepsFile, nullptr},
-                 {L"--step-timeout", &stepTimeout, nullptr},
-                 {L"--host", nullptr, &options.host},
-                 {L"--cwd", &folder, nullptr},
-                 {L"--prefix", &linuxOnly, nullptr},
-                 {L"--linger", &linuxOnly, nullptr},
-                 {L"--no-staging", nullptr, nullptr},
-                 {L"--display", nullptr, nullptr}};
-    int i = 1;
-    for (; i < argc; i++) {
-        std::wstring arg = argv[i];
-        if (arg == L"--") {
-            i++;
-            break;
-        }
-        if (arg == L"-h" || arg == L"--help") {
-            WriteOutput(std::wstring(kUsage) + kHelp);
-            return kHelpShown;
-        }
-        if (arg.size() < 2 || arg[0] != L'-')
-            break;
-        std::wstring flag = arg.substr(0, arg.find(L'='));
-        const auto *option = std::find_if(std::begin(known), std::end(known),
-                                          [&](const auto &o) { return flag == o.flag; });
-        if (option == std::end(known) || (!option->value && flag.size() < arg.size()))
-            return Bad(L"unrecognized arguments: " + arg);
-        if (option->on)
-            *option->on = true;
-        if (option->value && flag.size() < arg.size())
-            *option->value = arg.substr(flag.size() + 1);
-        else if (option->value && i + 1 < argc)
-            *option->value = argv[++i];
-        else if (option->value)
-            return Bad(L"argument " + flag + L": expected one argument");
-        // The folder that relative paths start from, as the Linux runner's user has it: the
-        // one that Wine gave mirdu-run.exe at its start may be on a drive that a run remaps.
-        if (option->value == &folder && !SetCurrentDirectoryW(FullPath(folder).c_str()))
-            return Bad(L"argument --cwd: no folder " + folder);
-        if ((option->value == &step || option->value == &stepsFile) &&
-            !AddSteps(flag, *option->value, options.steps, why))
-            return Bad(why);
-        if (option->value == &linuxOnly || (!option->value && !option->on))
-            WriteError(L"mirdu-run: " + flag + L" is for the Linux runner (Wine): ignored on "
-                                               L"Windows\n");
+    PreloadSpec spec;
+    if (!ParsePreloadSpec(value, spec, why))
+        return why = L"argument --preload: " + why, false;
+    options.preloads.push_back(value);
+    options.memory = true;
+    return true;
+}
+
+
+// Values that are checked once all options are in.
+struct Given {
+    std::wstring timeout, stepTimeout;
+};
+
+const OptionSpec *FindOption(const std::wstring &flag)
+{
+    const auto *spec = std::find_if(std::begin(kOptionSpecs), std::end(kOptionSpecs),
+                                    [&](const OptionSpec &o) { return flag == o.flag; });
+    return spec == std::end(kOptionSpecs) ? nullptr : spec;
+}
+
+// The option at argv[i] and its value, from "--flag=value" or the next word; i moves past
+// what was taken. False with why when it is none or its value is missing.
+bool TakeOption(int argc, wchar_t **argv, int &i, const OptionSpec *&spec, std::wstring &value,
+                std::wstring &why)
+{
+    std::wstring arg = argv[i];
+    size_t equals = arg.find(L'=');
+    std::wstring flag = arg.substr(0, equals);
+    spec = FindOption(flag);
+    if (!spec || (!spec->takesValue && equals != std::wstring::npos))
+        return why = L"unrecognized arguments: " + arg, false;
+    if (!spec->takesValue)
+        return true;
+    if (equals != std::wstring::npos)
+        value = arg.substr(equals + 1);
+    else if (i + 1 < argc)
+        value = argv[++i];
+    else
+        return why = L"argument " + flag + L": expected one argument", false;
+    return true;
+}
+
+// Puts an option's value where it belongs; false with why when it is wrong.
+bool Apply(const OptionSpec &spec, const std::wstring &value, Options &options, Given &given,
+           ProcessChanges &changes, std::wstring &why)
+{
+    switch (spec.id) {
+    case OptionId::kCaptures: options.captures = value; break;
+    case OptionId::kLog: options.log = value; break;
+    case OptionId::kTrace: options.trace = value; break;
+    case OptionId::kImage: options.image = value; break;
+    case OptionId::kScreenshot: options.screenshot = value; break;
+    case OptionId::kDll: options.dll = value; break;
+    case OptionId::kAs: options.name = value; break;
+    case OptionId::kTimeout: given.timeout = value; break;
+    case OptionId::kStepTimeout: given.stepTimeout = value; break;
+    case OptionId::kInteractive: options.interactive = true; break;
+    case OptionId::kMemory: options.memory = true; break;
+    case OptionId::kPreload: return AddPreload(value, options, why);
+    case OptionId::kHost: options.host = true; break;
+    case OptionId::kDo:
+    case OptionId::kSteps: return AddSteps(spec.flag, value, options.steps, why);
+    // The folder that relative paths start from, as the Linux runner's user has it: the one
+    // that Wine gave mirdu-run.exe at its start may be on a drive that a run remaps.
+    case OptionId::kCwd:
+        if (!changes.SetFolder(FullPath(value)))
+            return why = L"argument --cwd: no folder " + value, false;
+        break;
+    default: break;
     }
-    if (i >= argc)
-        return Bad(L"no PROGRAM.exe to run");
-    options.program = argv[i];
-    options.args.assign(argv + i + 1, argv + argc);
-    if (!timeout.empty() && !ParseSeconds(timeout, options.timeout))
-        return Bad(L"argument --timeout: wants a number of seconds above 0, not '" + timeout +
-                   L"'");
-    if (!stepTimeout.empty() && !ParseSeconds(stepTimeout, options.stepTimeout))
+    if (spec.runners == Runners::kLinux)
+        WriteError(std::wstring(L"mirdu-run: ") + spec.flag +
+                   L" is for the Linux runner (Wine): ignored on Windows\n");
+    return true;
+}
+
+// The checks of values that stand alone, once the program is known; paths made full.
+ParseResult CheckValues(const Given &given, Options &options)
+{
+    if (!given.timeout.empty() && !ParseSeconds(given.timeout, options.timeout))
+        return Bad(L"argument --timeout: wants a number of seconds above 0, not '" +
+                   given.timeout + L"'");
+    if (!given.stepTimeout.empty() && !ParseSeconds(given.stepTimeout, options.stepTimeout))
         return Bad(L"argument --step-timeout: wants a number of seconds above 0, not '" +
-                   stepTimeout + L"'");
+                   given.stepTimeout + L"'");
     ImageFormat format;
     if (!options.image.empty() && !ImageFormatOf(options.image, format))
         return Bad(L"argument --image: cannot tell the format from the name '" + options.image +
@@ -200,4 +167,36 @@ ParseResult ParseOptions(int argc, wchar_t **argv, Options &options)
         if (!path->empty())
             *path = FullPath(*path);
     return kParsed;
+}
+
+} // namespace
+
+ParseResult ParseOptions(int argc, wchar_t **argv, Options &options, ProcessChanges &changes)
+{
+    Given given;
+    std::wstring why;
+    int i = 1;
+    for (; i < argc; i++) {
+        std::wstring arg = argv[i];
+        if (arg == L"--") {
+            i++;
+            break;
+        }
+        if (arg == L"-h" || arg == L"--help") {
+            WriteOutput(std::wstring(kUsageText) + kHelpText);
+            return kHelpShown;
+        }
+        if (arg.size() < 2 || arg[0] != L'-')
+            break;
+        const OptionSpec *spec = nullptr;
+        std::wstring value;
+        if (!TakeOption(argc, argv, i, spec, value, why) ||
+            !Apply(*spec, value, options, given, changes, why))
+            return Bad(why);
+    }
+    if (i >= argc)
+        return Bad(L"no PROGRAM.exe to run");
+    options.program = argv[i];
+    options.args.assign(argv + i + 1, argv + argc);
+    return CheckValues(given, options);
 }

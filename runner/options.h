@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "runner/scope.h"
+
 struct Options {
     std::wstring captures; // empty: F: must exist already
     std::wstring log;
@@ -18,6 +20,8 @@ struct Options {
     double timeout = 0;    // seconds; 0: none
     std::vector<std::wstring> steps; // of --do and --steps, in order, each checked
     double stepTimeout = 60;         // seconds
+    bool memory = false;   // reads answer from a device memory of the run
+    std::vector<std::wstring> preloads; // --preload, in order, each checked
     bool interactive = false;
     bool host = false;     // run by the Linux runner, which says the summary itself and
                            // whose pipe on standard input ends the run when it closes
@@ -25,6 +29,7 @@ struct Options {
 
 enum ParseResult { kParsed, kHelpShown, kBadOptions };
 
-ParseResult ParseOptions(int argc, wchar_t **argv, Options &options);
+// --cwd changes the current folder, until changes are undone.
+ParseResult ParseOptions(int argc, wchar_t **argv, Options &options, ProcessChanges &changes);
 
 #endif

@@ -5,7 +5,8 @@
 #include <vector>
 
 #include "runner/paths.h"
-#include "shell/handle.h"
+#include "runner/scope.h"
+#include "runner/owners.h"
 
 namespace {
 
@@ -98,11 +99,9 @@ Failure CheckSearchOrder(const std::wstring &program, int programBits, const std
         if (!(attributes & FILE_ATTRIBUTE_DIRECTORY) && SameBytes(path, dll))
             return {};
         WIN32_FIND_DATAW found;
-        HANDLE find = FindFirstFileW(path.c_str(), &found);
-        if (find != INVALID_HANDLE_VALUE) {
+        UniqueFind find(FindFirstFileW(path.c_str(), &found));
+        if (find.valid())
             path = place.folder + L"\\" + found.cFileName; // named as it is there
-            FindClose(find);
-        }
         return Fail(kExitRunner, ShownPath(path) + L" would be loaded instead of " + ShownPath(dll) +
                                      L": Windows looks in " + place.what +
                                      L" before the PATH. Move that file away (keep it somewhere "
@@ -112,7 +111,8 @@ Failure CheckSearchOrder(const std::wstring &program, int programBits, const std
     return {};
 }
 
-Failure DllPlacement::Place(const std::wstring &dll, const std::wstring &name)
+Failure DllPlacement::Place(const std::wstring &dll, const std::wstring &name,
+                            ProcessChanges &changes)
 {
     wchar_t temp[MAX_PATH];
     if (!GetTempPathW(MAX_PATH, temp))
@@ -134,20 +134,12 @@ Failure DllPlacement::Place(const std::wstring &dll, const std::wstring &name)
     if (!CopyFileW(dll.c_str(), file_.c_str(), TRUE))
         return Fail(kExitRunner, L"cannot copy " + dll + L" to " + file_ + L": " +
                                      SystemMessage(GetLastError()));
-    std::vector<wchar_t> path(GetEnvironmentVariableW(L"PATH", NULL, 0) + 1, L'\0');
-    GetEnvironmentVariableW(L"PATH", path.data(), (DWORD)path.size());
-    savedPath_ = path.data();
-    SetEnvironmentVariableW(L"PATH", (folder_ + L";" + savedPath_).c_str());
-    pathSet_ = true;
+    changes.SetVariable(L"PATH", folder_ + L";" + Variable(L"PATH"));
     return {};
 }
 
 void DllPlacement::Remove()
 {
-    // The next run of an engine that serves many starts with the PATH it had.
-    if (pathSet_)
-        SetEnvironmentVariableW(L"PATH", savedPath_.c_str());
-    pathSet_ = false;
     if (folder_.empty())
         return;
     // The program's processes are gone, but the system may hold the file a moment longer.

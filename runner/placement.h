@@ -5,6 +5,7 @@
 #include <string>
 
 #include "runner/report.h"
+#include "runner/scope.h"
 
 class DllPlacement {
 public:
@@ -14,15 +15,14 @@ public:
     ~DllPlacement() { Remove(); }
 
     // Copies dll as name into a new folder and puts that folder first on PATH, which the
-    // program inherits.
-    Failure Place(const std::wstring &dll, const std::wstring &name);
+    // program inherits, until changes are undone.
+    Failure Place(const std::wstring &dll, const std::wstring &name, ProcessChanges &changes);
     void Remove();
     // The run's folder, where the DLL is: the run may keep a file of its own there too.
     const std::wstring &folder() const { return folder_; }
 
 private:
-    std::wstring folder_, file_, savedPath_;
-    bool pathSet_ = false;
+    std::wstring folder_, file_;
 };
 
 // Refuses when Windows would load another file of that name before it reaches PATH: from

@@ -8,19 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "runner/contract.h" // the exit statuses, shared with the Linux runner
 #include "shell/handle.h"
 
-// Exit statuses shared with the Linux runner; bad options give 2.
-enum ExitStatus {
-    kExitBadOptions = 2,
-    kExitStep = 123,       // a step of --do or --steps could not be done
-    kExitTimeout = 124,
-    kExitRunner = 125,
-    kExitNotWindows = 126,
-    kExitMissing = 127,
-    kExitConsoleClosed = 129,
-    kExitInterrupted = 130,
-};
 
 // A refusal or failure of the runner: its exit status and what to tell. Status 0: none.
 struct Failure {

@@ -176,28 +176,67 @@ int RowReader::Landed(const std::string &block, int first, int row, int last,
     return landed;
 }
 
-// Moves the mark down to a blank-tailed row among those just taken, kMargin rows above the
-// last, and makes sure where it landed: a second snapshot finds the old mark and the new one,
-// and their distance tells how far the buffer scrolled between the choice and the write.
+// The blank-tailed row among those just taken to mark, kMargin rows above the last; -1 when
+// there is none yet.
+int RowReader::RowToMark(const std::string &block, int first, int last)
+{
+    int row = last - std::min(kMargin, height_ / 8);
+    while (row > anchor_ && !BlankTail(block, row - first))
+        row--;
+    if (row > anchor_)
+        return row;
+    // No row to mark yet (long lines that fill their last rows): a later read tries again,
+    // and meanwhile more rows keep the mark from scrolling out.
+    if (last - anchor_ > height_ / 2)
+        Grow();
+    return -1;
+}
+
+// The output ran so far ahead while a row was being marked that where the mark went cannot be
+// told: reading starts again from the top. found: the new mark's row in the second snapshot
+// (from start), -1 when it is not there.
+ReadProblem RowReader::LoseMark(int found, int start, unsigned serial)
+{
+    anchor_ = found < 0 ? -1 : start + found;
+    taken_ = 0;
+    serial_ = found < 0 ? serial_ : serial;
+    mayScroll_ = found < 0;
+    return {ReadProblem::kLost, "the console scrolled too far while a row was being marked: "
+                                "lines may be missing"};
+}
+
+// The mark, written on row landed of the first snapshot, now stands on row at of after. Rows
+// up to it that were not taken yet, which the output completed meanwhile, are taken now, the
+// marked one too, whose far columns held nothing where the text before them ends short.
+ReadProblem RowReader::TakeThrough(int landed, int last, const std::string &after, int at,
+                                   std::vector<std::string> &lines)
+{
+    if (landed <= last) {
+        taken_ = last - landed;
+        return {};
+    }
+    Take(after, at - (landed - last - 1), at, lines);
+    taken_ = 0;
+    if (after[(size_t)at * width_ + width_ - kMarkLength - 1] == ' ')
+        return {};
+    return {ReadProblem::kLost, "the console scrolled onto a row as it was being marked: "
+                                "characters may be missing"};
+}
+
+// Moves the mark down to a blank-tailed row among those just taken, and makes sure where it
+// landed: a second snapshot finds the old mark and the new one, and their distance tells how
+// far the buffer scrolled between the choice and the write.
 ReadProblem RowReader::MoveMark(const std::string &block, int first, int last,
                                 std::vector<std::string> &lines)
 {
     if (!mayScroll_ && taken_ < std::min(kMoveAfter, height_ / 4))
         return {};
-    int row = last - std::min(kMargin, height_ / 8);
-    while (row > anchor_ && !BlankTail(block, row - first))
-        row--;
-    if (row <= anchor_) {
-        // No row to mark yet (long lines that fill their last rows): a later read tries again,
-        // and meanwhile more rows keep the mark from scrolling out.
-        if (last - anchor_ > height_ / 2)
-            Grow();
+    int row = RowToMark(block, first, last);
+    if (row < 0)
         return {};
-    }
     unsigned serial = serial_ + 1;
     if (!buffer_.WriteText(row, width_ - kMarkLength, Mark(serial)))
         return Broken("marking a row");
-
     int before = anchor_; // the old mark's row in the first snapshot
     std::string after;
     int start = 0;
@@ -208,48 +247,23 @@ ReadProblem RowReader::MoveMark(const std::string &block, int first, int last,
     int landed = -1; // the row of the first snapshot that the mark was written on
     if (found >= 0 && gone)
         landed = Landed(block, first, row, last, after, found);
-    if (found < 0 || (gone && landed < 0)) {
-        // The output ran so far ahead meanwhile that where the mark went cannot be told.
-        // Start again from the top.
-        anchor_ = found < 0 ? -1 : start + found;
-        taken_ = 0;
-        serial_ = found < 0 ? serial_ : serial;
-        mayScroll_ = found < 0;
-        return {ReadProblem::kLost, "the console scrolled too far while a row was being "
-                                    "marked: lines may be missing"};
-    }
+    if (found < 0 || (gone && landed < 0))
+        return LoseMark(found, start, serial);
     int at = start + found;
-    if (gone) {
+    if (gone)
         Grow(); // the output nearly outran the reading
-    } else {
-        // A buffer that was never full has never scrolled; with no old mark that is all
-        // there is to go by.
-        int scroll = before >= 0 ? (at - anchor_) - (row - before) : 0;
-        landed = row + scroll;
-    }
+    else // a buffer never full has never scrolled: with no old mark, that is all to go by
+        landed = row + (before >= 0 ? (at - anchor_) - (row - before) : 0);
     anchor_ = at;
     serial_ = serial;
     mayScroll_ = false;
-    if (landed <= last) {
-        taken_ = last - landed;
-        return {};
-    }
-    // It landed on rows not taken yet, which the output completed meanwhile: they are taken
-    // now, the marked one too, whose far columns held nothing where the text before them ends
-    // short of them.
-    Take(after, at - (landed - last - 1) - start, at - start, lines);
-    taken_ = 0;
-    if (after[(size_t)(at - start) * width_ + width_ - kMarkLength - 1] == ' ')
-        return {};
-    return {ReadProblem::kLost, "the console scrolled onto a row as it was being marked: "
-                                "characters may be missing"};
+    return TakeThrough(landed, last, after, at - start, lines);
 }
 
-ReadProblem RowReader::Read(std::vector<std::string> &lines)
+// What the buffer's shape tells before a read: a width that changed, or a buffer that filled
+// before it could be marked.
+ReadProblem RowReader::CheckShape(const ScreenBuffer::Shape &shape)
 {
-    ScreenBuffer::Shape shape;
-    if (!buffer_.GetShape(shape))
-        return Broken("reading the cursor");
     ReadProblem problem;
     if (shape.width != width_) {
         // The program made its console narrower or wider: the marks are no longer where they
@@ -267,6 +281,15 @@ ReadProblem RowReader::Read(std::vector<std::string> &lines)
         problem = {ReadProblem::kLost, "the console filled up before its rows could be "
                                        "marked: lines may be missing"};
     }
+    return problem;
+}
+
+ReadProblem RowReader::Read(std::vector<std::string> &lines)
+{
+    ScreenBuffer::Shape shape;
+    if (!buffer_.GetShape(shape))
+        return Broken("reading the cursor");
+    ReadProblem problem = CheckShape(shape);
     int last = std::min(shape.cursorY, height_) - 1;
     if (last < 0)
         return problem;

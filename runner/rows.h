@@ -74,8 +74,13 @@ private:
     ReadProblem Locate(int last, std::string &block, int &first);
     int Landed(const std::string &block, int first, int row, int last, const std::string &after,
                int found) const;
+    int RowToMark(const std::string &block, int first, int last);
+    ReadProblem LoseMark(int found, int start, unsigned serial);
+    ReadProblem TakeThrough(int landed, int last, const std::string &after, int at,
+                            std::vector<std::string> &lines);
     ReadProblem MoveMark(const std::string &block, int first, int last,
                          std::vector<std::string> &lines);
+    ReadProblem CheckShape(const ScreenBuffer::Shape &shape);
     int RowsTakenAtTop(const std::string &block, int last) const;
     void Scrolled(int rows, int room);
     void Grow();

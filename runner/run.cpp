@@ -12,11 +12,13 @@
 #include "runner/paths.h"
 #include "runner/image.h"
 #include "runner/job.h"
+#include "runner/memory.h"
 #include "runner/pefile.h"
 #include "runner/placement.h"
 #include "runner/report.h"
 #include "runner/console.h"
-#include "runner/session.h"
+#include "runner/runloop.h"
+#include "runner/scope.h"
 #include "runner/trace.h"
 
 namespace {
@@ -47,11 +49,12 @@ std::wstring UnfitDll(const std::wstring &dll, int bits, bool &otherBits)
     return otherBits ? dll + L" is a " + std::to_wstring(dllBits) + L"-bit DLL" : L"";
 }
 
-// By default the mirdu.dll beside mirdu-run.exe when it is for the program's machine type,
-// else the other build's: the release holds them in win32\ and win64\, as a checkout does in
-// build\, so that either mirdu-run.exe runs both kinds of program.
+// By default the library (file: mirdu.dll, or mirdu-memory.dll for --memory) beside
+// mirdu-run.exe when it is for the program's machine type, else the other build's: the release
+// holds them in win32\ and win64\, as a checkout does in build\, so that either mirdu-run.exe
+// runs both kinds of program.
 Failure ChooseDll(const std::wstring &given, const std::wstring &program, int bits,
-                  std::wstring &dll)
+                  const std::wstring &file, std::wstring &dll)
 {
     const std::wstring wanted = std::to_wstring(bits) + L"-bit";
     bool otherBits;
@@ -67,13 +70,13 @@ Failure ChooseDll(const std::wstring &given, const std::wstring &program, int bi
     }
     std::wstring runner = ThisProgram();
     std::wstring folder = runner.substr(0, runner.find_last_of(L'\\'));
-    dll = folder + L"\\mirdu.dll";
+    dll = folder + L"\\" + file;
     std::wstring why = UnfitDll(dll, bits, otherBits);
     if (why.empty())
         return {};
     why = L"beside mirdu-run.exe (" + why + L")";
     std::wstring sibling = folder.substr(0, folder.find_last_of(L'\\') + 1) + L"win" +
-                           std::to_wstring(bits) + L"\\mirdu.dll";
+                           std::to_wstring(bits) + L"\\" + file;
     if (lstrcmpiW(sibling.c_str(), dll.c_str()) != 0) {
         std::wstring whySibling = UnfitDll(sibling, bits, otherBits);
         if (whySibling.empty()) {
@@ -83,20 +86,18 @@ Failure ChooseDll(const std::wstring &given, const std::wstring &program, int bi
         why += L" or in the other build's folder (" + whySibling + L")";
     }
     return Fail(kExitRunner, program + L" is a " + wanted + L" program and there is no " +
-                                 wanted + L" mirdu.dll " + why + L"; give one with --dll PATH");
+                                 wanted + L" " + file + L" " + why + L"; give one with --dll PATH");
 }
 
 bool HasConsole() { return UniqueHandle(OpenConsole(L"CONOUT$")).valid(); }
 
-std::wstring Summary(unsigned long long calls, const Captures &written, const Ending &ending,
-                     const std::wstring &log)
+// memory: the words on the device memory ("memory on, N bytes read back, "), or none.
+std::wstring Summary(unsigned long long calls, size_t files, unsigned long long bytes,
+                     const std::wstring &memory, const Ending &ending, const std::wstring &log)
 {
-    unsigned long long bytes = 0;
-    for (const auto &file : written)
-        bytes += file.second.size;
-    std::wstring summary = Plural(calls, L"call") + L" logged, " +
-                           Plural(written.size(), L"capture file") + L" written (" +
-                           std::to_wstring(bytes) + L" bytes), " + ending.words;
+    std::wstring summary = Plural(calls, L"call") + L" logged, " + Plural(files, L"capture file") +
+                           L" written (" + std::to_wstring(bytes) + L" bytes), " + memory +
+                           ending.words;
     return log.empty() ? summary : summary + L", log " + ShownPath(log);
 }
 
@@ -126,7 +127,9 @@ Failure CheckBeforeRun(const Options &options, Prepared &prepared)
     if (options.interactive && !prepared.inHelper && (keys == NULL || keys == INVALID_HANDLE_VALUE))
         return Fail(kExitBadOptions, L"--interactive needs a console or standard input to "
                                      L"type in");
-    if (Failure failure = ChooseDll(options.dll, prepared.program, prepared.bits, prepared.dll))
+    if (Failure failure = ChooseDll(options.dll, prepared.program, prepared.bits,
+                                    options.memory ? L"mirdu-memory.dll" : L"mirdu.dll",
+                                    prepared.dll))
         return failure;
     return CheckSearchOrder(prepared.program, prepared.bits, prepared.dll, options.name);
 }
@@ -137,23 +140,20 @@ Failure CheckBeforeRun(const Options &options, Prepared &prepared)
 Failure StartProgram(const Options &options, const Prepared &prepared, ChildJob &job,
                      ConsoleReader &reader)
 {
-    // Under Wine a DLL of a name that Wine has built in would be Wine's: the program is told to
-    // load the file of that name instead.
-    std::wstring overrides;
-    if (UnderWine()) {
-        std::vector<wchar_t> saved(GetEnvironmentVariableW(L"WINEDLLOVERRIDES", NULL, 0) + 1, 0);
-        GetEnvironmentVariableW(L"WINEDLLOVERRIDES", saved.data(), (DWORD)saved.size());
-        overrides = saved.data();
-        std::wstring stem = options.name.substr(0, options.name.size() - 4);
-        SetEnvironmentVariableW(L"WINEDLLOVERRIDES",
-                                (overrides + (overrides.empty() ? L"" : L";") + stem + L"=n").c_str());
+    {
+        // Under Wine a DLL of a name that Wine has built in would be Wine's: the program is
+        // told to load the file of that name instead.
+        ProcessChanges whileStarting;
+        if (UnderWine()) {
+            std::wstring overrides = Variable(L"WINEDLLOVERRIDES");
+            std::wstring stem = options.name.substr(0, options.name.size() - 4);
+            whileStarting.SetVariable(L"WINEDLLOVERRIDES",
+                                      overrides + (overrides.empty() ? L"" : L";") + stem + L"=n");
+        }
+        if (Failure failure = job.Start(prepared.program, options.args, StandardHandles(),
+                                        prepared.gui ? DETACHED_PROCESS : CREATE_NO_WINDOW))
+            return failure;
     }
-    Failure started = job.Start(prepared.program, options.args, StandardHandles(),
-                                prepared.gui ? DETACHED_PROCESS : CREATE_NO_WINDOW);
-    if (UnderWine())
-        SetEnvironmentVariableW(L"WINEDLLOVERRIDES", overrides.c_str());
-    if (started)
-        return started;
     if (Failure failure = reader.Start(job.process(), prepared.inHelper, options.interactive))
         return failure;
     job.Resume();
@@ -180,122 +180,185 @@ std::wstring Where(const CrashReport &crash, const Prepared &prepared, const Opt
     return at + L", not the library";
 }
 
-// A crash, named on standard error and in the log with where it happened where that is known;
-// a crash of another process of the run too.
-void ReportCrashes(const Ending &ending, DWORD pid, const CrashHandling &crashes,
-                   const Prepared &prepared, const Options &options, LineSinks &sinks)
-{
-    bool told = false;
-    for (const CrashReport &crash : crashes.Reports()) {
-        Ending crashed = ProgramEnding(crash.code);
-        std::wstring what = crash.pid == pid ? NameOf(prepared.program)
-                                             : L"a process of the run (" +
-                                                   std::to_wstring(crash.pid) + L")";
-        std::wstring message = what + L" " + crashed.words + Where(crash, prepared, options);
-        told = told || crash.pid == pid;
-        sinks.Tell(message);
+// What a run holds while it goes; each part puts back what it changed when it goes.
+struct RunParts {
+    explicit RunParts(const Options &options)
+        : host(HostChannel::Get()), fromLinux(host && UnderWine()),
+          captures(options.captures.empty() ? L"F:\\" : FullPath(options.captures))
+    {
     }
-    if (ending.crashed && !told) {
-        sinks.Tell(NameOf(prepared.program) + L" " + ending.words);
-    }
-}
-
-} // namespace
-
-int Run(const Options &options)
-{
-    Prepared prepared;
-    if (Failure failure = CheckBeforeRun(options, prepared))
-        return Say(failure.message), failure.status;
 
     ConsoleReader reader;
     LineSinks sinks;
     Trace trace;
     DriveMapping drive;
     DllPlacement placement;
+    RunMemory memory; // in placement's folder: goes first
     ChildJob job;
     CrashHandling crashes;
-    HostChannel *host = HostChannel::Get();
-    std::wstring captures = options.captures.empty() ? L"F:\\" : FullPath(options.captures);
-    Failure failure;
-    if (host && options.captures.empty())
-        failure = Fail(kExitBadOptions, L"--host wants --captures DIR");
-    if (!failure && !options.log.empty())
-        failure = sinks.OpenLog(options.log);
-    if (!failure && !options.trace.empty())
-        failure = trace.Open(options.trace);
+    HostChannel *host;
     // The Linux runner makes drive F: (a staging folder whose files it moves into the capture
     // folder) and gives the capture folder; elsewhere --captures maps F: here.
-    bool fromLinux = host && UnderWine();
-    if (!failure && !fromLinux)
-        failure = options.captures.empty() ? CheckDriveF() : drive.Map(options.captures);
-    Captures before = ListCaptures(captures);
-    if (!failure)
-        failure = placement.Place(prepared.dll, options.name);
-    if (!failure)
-        crashes.Install(placement.folder() + L"\\crashes.txt");
+    bool fromLinux;
+    std::wstring captures;
+    Captures before;
+    HANDLE stopped = NULL; // Ctrl+C and the close of the user's console, or NULL
+    bool keysOnInput = false;
+};
+
+// Everything before the program runs, then its start.
+Failure SetUp(const Options &options, const Prepared &prepared, RunParts &run,
+              ProcessChanges &changes)
+{
+    if (run.host && options.captures.empty())
+        return Fail(kExitBadOptions, L"--host wants --captures DIR");
+    if (Failure failure = options.log.empty() ? Failure{} : run.sinks.OpenLog(options.log))
+        return failure;
+    if (Failure failure = options.trace.empty() ? Failure{} : run.trace.Open(options.trace))
+        return failure;
+    if (!run.fromLinux)
+        if (Failure failure = options.captures.empty() ? CheckDriveF()
+                                                       : run.drive.Map(options.captures))
+            return failure;
+    run.before = ListCaptures(run.captures);
+    if (Failure failure = run.placement.Place(prepared.dll, options.name, changes))
+        return failure;
+    if (options.memory)
+        if (Failure failure = run.memory.Make(run.placement.folder(), options.preloads,
+                                              [&](const std::wstring &message) {
+                                                  run.sinks.Tell(message);
+                                              }))
+            return failure;
+    run.crashes.Install(run.placement.folder() + L"\\crashes.txt");
     // Ctrl+C and the close of mirdu-run's console stop the run, when that console is the
     // user's; otherwise events of the program's consoles reach mirdu-run, and are theirs.
-    UniqueHandle stopped(prepared.inHelper ? CreateEventW(NULL, TRUE, FALSE, NULL) : NULL);
-    if (prepared.inHelper)
-        WatchConsoleControl(stopped.get());
+    run.stopped = prepared.inHelper ? WatchConsoleControl() : NULL;
     KeysFromInput &keys = KeysFromInput::OfProcess();
-    bool keysOnInput = !host && options.interactive && keys.Start(true);
-    trace.Start();
-    if (!failure)
-        failure = StartProgram(options, prepared, job, reader);
-    if (failure)
-        return Say(failure.message), failure.status;
+    run.keysOnInput = !run.host && options.interactive && keys.Start(true);
+    run.trace.Start();
+    if (Failure failure = StartProgram(options, prepared, run.job, run.reader))
+        return failure;
     if (prepared.inHelper)
-        job.EndOnConsoleClose();
+        run.job.EndOnConsoleClose();
+    return {};
+}
 
-    // The Linux runner shows the lines from the events.
-    sinks.EchoToStandardOutput(!host);
-    StepRunner steps(options.stepTimeout);
-    for (const std::wstring &step : options.steps)
-        steps.Add(step);
-    Session session({options, reader, sinks, trace, job, stopped.get(),
-                     keysOnInput ? &keys : nullptr, host, steps});
-    Ending ending = session.Watch();
-    ReportCrashes(ending, GetProcessId(job.process()), crashes, prepared, options, sinks);
-    crashes.Remove();
-    placement.Remove();
-    drive.Unmap();
-    if (!reader.followed())
+// A crash, named on standard error and in the log with where it happened where that is known;
+// a crash of another process of the run too.
+void ReportCrashes(const Ending &ending, const Prepared &prepared, const Options &options,
+                   RunParts &run)
+{
+    DWORD pid = GetProcessId(run.job.process());
+    bool told = false;
+    for (const CrashReport &crash : run.crashes.Reports()) {
+        Ending crashed = ProgramEnding(crash.code);
+        std::wstring what = crash.pid == pid ? NameOf(prepared.program)
+                                             : L"a process of the run (" +
+                                                   std::to_wstring(crash.pid) + L")";
+        told = told || crash.pid == pid;
+        run.sinks.Tell(what + L" " + crashed.words + Where(crash, prepared, options));
+    }
+    if (ending.crashed && !told)
+        run.sinks.Tell(NameOf(prepared.program) + L" " + ending.words);
+}
+
+// Once the program has gone: the prefix's debugger, the DLL's folder and F: as they were,
+// and what the run could not do said.
+void PutBack(const Ending &ending, const Prepared &prepared, const Options &options,
+             RunParts &run, const RunLoop &loop)
+{
+    ReportCrashes(ending, prepared, options, run);
+    run.crashes.Remove();
+    if (options.memory && loop.readBack() > 0 && run.memory.Loads() == 0)
+        Say(L"--memory: " + ShownPath(prepared.dll) + L" never opened the run's device memory, so "
+            L"its reads answered nothing: use the memory build, mirdu-memory.dll");
+    run.memory.Remove();
+    run.placement.Remove();
+    run.drive.Unmap();
+    if (!run.reader.followed())
         Say(options.program + (prepared.gui ? L" opened no console: it did not load the DLL, and "
                                                L"nothing was logged"
                                              : L" ended before its console could be read: its "
                                                L"lines, if any, are missing"));
-    if (session.pictureTaken())
+    if (loop.pictureTaken())
         Say(L"screenshot " + ShownPath(options.screenshot) + L" written");
     else if (!options.screenshot.empty())
-        Say(L"no screenshot: " + (session.pictureWhy().empty()
+        Say(L"no screenshot: " + (loop.pictureWhy().empty()
                                       ? std::wstring(L"the run came to no closing prompt, "
                                                      L"timeout or stop")
-                                      : session.pictureWhy()));
+                                      : loop.pictureWhy()));
+}
+
+// The last line on standard error; for the Linux runner with its figures as data too.
+void SaySummary(const RunLoop &loop, const Captures &written, const Ending &ending,
+                const Options &options, HostChannel *host)
+{
+    unsigned long long bytes = 0;
+    for (const auto &file : written)
+        bytes += file.second.size;
+    std::wstring memory =
+        options.memory ? L"memory on, " + Plural(loop.readBack(), L"byte") + L" read back, " : L"";
+    std::wstring summary =
+        Summary(loop.calls(), written.size(), bytes, memory, ending, options.log);
+    if (!host)
+        return Say(summary);
+    std::string readBack =
+        options.memory ? ", \"read_back\": " + std::to_string(loop.readBack()) : "";
+    host->Send("{\"say\": " + JsonString(Utf8(summary)) + ", \"summary\": {\"calls\": " +
+               std::to_string(loop.calls()) + ", \"files\": " + std::to_string(written.size()) +
+               ", \"bytes\": " + std::to_string(bytes) + readBack + ", \"status\": " +
+               std::to_string(ending.status) + "}}");
+}
+
+// The captures counted, the image made, the trace ended and the summary said: the status.
+int Conclude(const Options &options, RunParts &run, const RunLoop &loop, Ending ending)
+{
     // The last captures the program closed may still be in the Linux runner's staging folder.
     std::wstring drained;
-    if (fromLinux && !host->Ask("drain", drained, 60000))
+    if (run.fromLinux && !run.host->Ask("drain", drained, 60000))
         Say(L"the Linux runner did not say that the staged captures were moved: some may be "
             L"missing from the count");
-    Captures written = WrittenSince(before, ListCaptures(captures));
+    Captures written = WrittenSince(run.before, ListCaptures(run.captures));
     const std::wstring programEnding = ending.words;
     auto runnerFailed = [&](const Failure &failure) {
         Say(failure.message + (programEnding.empty() ? L"" : L"; the program's " + programEnding));
         ending = {kExitRunner, L"exit status 125"};
     };
-    if (session.failure())
-        runnerFailed(session.failure());
+    if (loop.failure())
+        runnerFailed(loop.failure());
     if (!options.image.empty()) {
-        if (Failure failure = WriteImage(captures, written, options.image))
+        if (Failure failure = WriteImage(run.captures, written, options.image))
             runnerFailed(failure);
         else
             Say(L"image " + ShownPath(options.image) + L" written");
     }
-    LeaveOddEntries(captures, written);
-    trace.Captures(InOrder(written));
-    trace.Exit(ending.status, ending.words, ending.own);
-    Say(Summary(session.calls(), written, ending, options.log));
+    LeaveOddEntries(run.captures, written);
+    run.trace.Captures(InOrder(written));
+    run.trace.Exit(ending.status, ending.words, ending.own,
+                   options.memory ? (long long)loop.readBack() : -1);
+    SaySummary(loop, written, ending, options, run.host);
     CleanedUp();
     return ending.status;
+}
+
+} // namespace
+
+int Run(const Options &options, ProcessChanges &changes)
+{
+    Prepared prepared;
+    if (Failure failure = CheckBeforeRun(options, prepared))
+        return Say(failure.message), failure.status;
+    RunParts run(options);
+    if (Failure failure = SetUp(options, prepared, run, changes))
+        return Say(failure.message), failure.status;
+    // The Linux runner shows the lines from the events.
+    run.sinks.EchoToStandardOutput(!run.host);
+    StepRunner steps(options.stepTimeout);
+    for (const std::wstring &step : options.steps)
+        steps.Add(step);
+    RunLoop loop({options, run.reader, run.sinks, run.trace, run.job, run.stopped,
+                  run.keysOnInput ? &KeysFromInput::OfProcess() : nullptr, run.host, steps});
+    Ending ending = loop.Watch();
+    PutBack(ending, prepared, options, run, loop);
+    return Conclude(options, run, loop, ending);
 }

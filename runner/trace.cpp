@@ -9,12 +9,15 @@ namespace {
 const char *EventOf(LogLine::Kind kind)
 {
     switch (kind) {
-    case LogLine::kBanner: return "banner";
-    case LogLine::kPrompt: return "prompt";
-    case LogLine::kError: return "error";
+    case LogLine::kBanner: return kEventBanner;
+    case LogLine::kPrompt: return kEventPrompt;
+    case LogLine::kError: return kEventError;
     default: return nullptr;
     }
 }
+
+// The event field of a record, of a kind of the contract's (contract.h).
+std::string Event(const char *kind) { return std::string(", \"event\": \"") + kind + "\""; }
 
 } // namespace
 
@@ -66,7 +69,7 @@ void Trace::Lines(const std::vector<std::string> &lines, const std::vector<LogLi
             if (!line.capture.empty())
                 records += ", \"capture\": " + JsonString(line.capture);
         } else if (const char *event = EventOf(line.kind)) {
-            records += std::string(", \"event\": \"") + event + "\"";
+            records += Event(event);
         }
         if (i + 1 == lines.size() && !lastHasLineEnd)
             records += ", \"open\": true";
@@ -75,18 +78,18 @@ void Trace::Lines(const std::vector<std::string> &lines, const std::vector<LogLi
     Write(records);
 }
 
-void Trace::Key() { Write(Begin() + ", \"event\": \"key\"}\n"); }
+void Trace::Key() { Write(Begin() + Event(kEventKey) + "}\n"); }
 
 void Trace::Window(const std::wstring &line)
 {
-    Write(Begin() + ", \"event\": \"window\", \"line\": " + JsonString(Utf8(line)) + "}\n");
+    Write(Begin() + Event(kEventWindow) + ", \"line\": " + JsonString(Utf8(line)) + "}\n");
 }
 
 void Trace::Step(const StepResult &step)
 {
     char head[96];
     snprintf(head, sizeof head,
-             ", \"event\": \"step\", \"step\": %u, \"ok\": %s, \"seconds\": %.3f",
+             ", \"event\": \"%s\", \"step\": %u, \"ok\": %s, \"seconds\": %.3f", kEventStep,
              step.number, step.ok ? "true" : "false", step.seconds);
     std::string record = Begin() + head + ", \"text\": " + JsonString(Utf8(step.text));
     if (step.acted)
@@ -113,16 +116,18 @@ void Trace::Step(const StepResult &step)
 
 void Trace::Captures(const std::vector<std::pair<std::wstring, unsigned long long>> &files)
 {
-    std::string record = Begin() + ", \"event\": \"captures\", \"files\": [";
+    std::string record = Begin() + Event(kEventCaptures) + ", \"files\": [";
     for (size_t i = 0; i < files.size(); i++)
         record += (i ? ", {\"name\": " : "{\"name\": ") + JsonString(Utf8(files[i].first)) +
                   ", \"size\": " + std::to_string(files[i].second) + "}";
     Write(record + "]}\n");
 }
 
-void Trace::Exit(int status, const std::wstring &ended, bool own)
+void Trace::Exit(int status, const std::wstring &ended, bool own, long long readBack)
 {
-    Write(Begin() + ", \"event\": \"exit\", \"status\": " + std::to_string(status) +
+    std::string memory =
+        readBack < 0 ? "" : ", \"memory\": {\"read_back\": " + std::to_string(readBack) + "}";
+    Write(Begin() + Event(kEventExit) + ", \"status\": " + std::to_string(status) +
           ", \"ended\": " + JsonString(Utf8(ended)) + (own ? ", \"program\": true" : "") +
-          "}\n");
+          memory + "}\n");
 }

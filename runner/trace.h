@@ -4,10 +4,10 @@
 //    "call": "KVTWrite", "args": {"buf": "0071FBD0", "addr": "00001000", "len": "00000100"},
 //    "capture": "0000-kvtwrite-00001000.bin"}
 // t: seconds since the program started, when mirdu-run read the line; open: true on a last line
-// that has no line end; event: banner, prompt,
-// error (a capture error line), key (mirdu-run answered the prompt), window (a window named
-// at the end), step (a step of --do or --steps finished), exit (with the status and how the
-// run ended).
+// that has no line end; event: one of the kinds of tools/mirdu/contract.py (EVENTS): banner,
+// prompt, error (a capture error line), key (mirdu-run answered the prompt), window (a window
+// named at the end), step (a step of --do or --steps finished), captures (the capture files
+// the run wrote) and exit (the last: the status and how the run ended).
 #ifndef MIRDU_RUNNER_TRACE_H
 #define MIRDU_RUNNER_TRACE_H
 
@@ -40,8 +40,9 @@ public:
     // The capture files the run wrote: {"event": "captures", "files": [{"name": ..., "size":
     // ...}, ...]}, in the order of their numbers.
     void Captures(const std::vector<std::pair<std::wstring, unsigned long long>> &files);
-    // own: the status is the program's own, not one of mirdu-run's.
-    void Exit(int status, const std::wstring &ended, bool own);
+    // own: the status is the program's own, not one of mirdu-run's; readBack: with a device
+    // memory (--memory), the bytes the reads asked for, as "memory": {"read_back": N}; else -1.
+    void Exit(int status, const std::wstring &ended, bool own, long long readBack = -1);
 
 private:
     std::string Begin() const;

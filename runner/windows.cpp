@@ -2,15 +2,9 @@
 
 #include <objidl.h>
 #include <wincodec.h>
-#include <wrl/client.h>
-
-#include <memory>
-#include <type_traits>
 
 #include "runner/controls.h"
-#include "shell/handle.h"
-
-using Microsoft::WRL::ComPtr;
+#include "runner/owners.h"
 
 namespace {
 
@@ -54,19 +48,6 @@ bool ShownArea(const std::vector<HWND> &windows, RECT &area)
     return IntersectRect(&area, &area, &screen);
 }
 
-struct ReleaseScreenDc {
-    void operator()(HDC dc) const { ReleaseDC(NULL, dc); }
-};
-struct DeleteMemoryDc {
-    void operator()(HDC dc) const { DeleteDC(dc); }
-};
-struct DeleteBitmap {
-    void operator()(HBITMAP bitmap) const { DeleteObject(bitmap); }
-};
-using ScreenDc = std::unique_ptr<std::remove_pointer_t<HDC>, ReleaseScreenDc>;
-using MemoryDc = std::unique_ptr<std::remove_pointer_t<HDC>, DeleteMemoryDc>;
-using Bitmap = std::unique_ptr<std::remove_pointer_t<HBITMAP>, DeleteBitmap>;
-
 // Wine's null graphics driver, with no display, fails the copy without saying why.
 std::wstring Unreadable(DWORD error)
 {
@@ -87,11 +68,12 @@ std::vector<DWORD> ReadScreen(const RECT &area, std::wstring &why)
     info.bmiHeader.biCompression = BI_RGB;
     void *bits = nullptr;
     SetLastError(0);
-    ScreenDc screen(GetDC(NULL));
-    MemoryDc memory(screen ? CreateCompatibleDC(screen.get()) : NULL);
-    Bitmap picture(memory ? CreateDIBSection(screen.get(), &info, DIB_RGB_COLORS, &bits, NULL, 0)
-                          : NULL);
-    if (!picture) {
+    UniqueScreenDc screen(GetDC(NULL));
+    UniqueMemoryDc memory(screen.valid() ? CreateCompatibleDC(screen.get()) : NULL);
+    UniqueBitmap picture(memory.valid() ? CreateDIBSection(screen.get(), &info, DIB_RGB_COLORS,
+                                                           &bits, NULL, 0)
+                                        : NULL);
+    if (!picture.valid()) {
         why = Unreadable(GetLastError());
         return {};
     }
@@ -169,37 +151,37 @@ HRESULT StreamBytes(IStream *stream, std::string &bytes)
 HRESULT EncodePng(const std::vector<BYTE> &bgr, UINT width, UINT height, std::string &png)
 {
     ComScope com;
-    ComPtr<IWICImagingFactory> factory;
-    ComPtr<IStream> stream;
-    ComPtr<IWICBitmapEncoder> encoder;
-    ComPtr<IWICBitmapFrameEncode> frame;
+    UniqueCom<IWICImagingFactory> factory;
+    UniqueCom<IStream> stream;
+    UniqueCom<IWICBitmapEncoder> encoder;
+    UniqueCom<IWICBitmapFrameEncode> frame;
     WICPixelFormatGUID format = GUID_WICPixelFormat24bppBGR;
     HRESULT hr = CoCreateInstance(CLSID_WICImagingFactory, NULL, CLSCTX_INPROC_SERVER,
-                                  IID_PPV_ARGS(&factory));
+                                  IID_IWICImagingFactory, (void **)factory.put());
     if (SUCCEEDED(hr))
-        hr = CreateStreamOnHGlobal(NULL, TRUE, &stream);
+        hr = CreateStreamOnHGlobal(NULL, TRUE, stream.put());
     if (SUCCEEDED(hr))
-        hr = factory->CreateEncoder(GUID_ContainerFormatPng, NULL, &encoder);
+        hr = factory.get()->CreateEncoder(GUID_ContainerFormatPng, NULL, encoder.put());
     if (SUCCEEDED(hr))
-        hr = encoder->Initialize(stream.Get(), WICBitmapEncoderNoCache);
+        hr = encoder.get()->Initialize(stream.get(), WICBitmapEncoderNoCache);
     if (SUCCEEDED(hr))
-        hr = encoder->CreateNewFrame(&frame, NULL);
+        hr = encoder.get()->CreateNewFrame(frame.put(), NULL);
     if (SUCCEEDED(hr))
-        hr = frame->Initialize(NULL);
+        hr = frame.get()->Initialize(NULL);
     if (SUCCEEDED(hr))
-        hr = frame->SetSize(width, height);
+        hr = frame.get()->SetSize(width, height);
     if (SUCCEEDED(hr))
-        hr = frame->SetPixelFormat(&format);
+        hr = frame.get()->SetPixelFormat(&format);
     if (SUCCEEDED(hr) && format != GUID_WICPixelFormat24bppBGR)
         hr = WINCODEC_ERR_UNSUPPORTEDPIXELFORMAT;
     if (SUCCEEDED(hr))
-        hr = frame->WritePixels(height, width * 3, (UINT)bgr.size(), (BYTE *)bgr.data());
+        hr = frame.get()->WritePixels(height, width * 3, (UINT)bgr.size(), (BYTE *)bgr.data());
     if (SUCCEEDED(hr))
-        hr = frame->Commit();
+        hr = frame.get()->Commit();
     if (SUCCEEDED(hr))
-        hr = encoder->Commit();
+        hr = encoder.get()->Commit();
     if (SUCCEEDED(hr))
-        hr = StreamBytes(stream.Get(), png);
+        hr = StreamBytes(stream.get(), png);
     return hr;
 }
 

@@ -1,4 +1,6 @@
-// Entry callback: the console opens with the library and closes after one key at unload.
+// Entry callback: the console opens with the library and closes after one key at unload. The
+// memory build opens its device memory at load and closes it at unload (device/memory.h).
+#include "device/memory.h"
 #include "shell/keywait.h"
 #include "shell/log.h"
 
@@ -14,6 +16,7 @@ void ProcessAttach()
     AllocConsole();
     PrintLine(kBanner);
     PrintLine(kBannerUnderline);
+    OpenRunMemory();
 }
 
 void ProcessDetach()
@@ -21,6 +24,7 @@ void ProcessDetach()
     PrintLine(kClosingPrompt);
     WaitForKey();
     FreeConsole();
+    CloseDeviceMemory();
 }
 
 } // namespace

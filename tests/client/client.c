@@ -30,13 +30,12 @@
  *   console              "console yes" when the process has a console, else "console no"
  *   window:TITLE         show a top-level window with a text and a button: "window ok"
  *   msgbox:TEXT          block in a message box until it is answered: "msgbox ID"
- *   flashtool:TITLE      a flash tool as vendors write them, until its window is closed: a label
- *                        "Firmware file:" and an edit box, "Browse..." (the standard Open
- *                        dialog), a check box "Erase before writing", and "Program device",
- *                        enabled while the box has text, which reads the file and writes it
- *                        with the loaded library's KVTWrite in blocks of 256 bytes from address
- *                        0x10000 up, a block a timer tick, then says "Programming complete" in
- *                        a message box. Captions have & marks. "flashtool erase=0|1 blocks=N"
+ *   flashtool:TITLE      a GUI flash tool as vendors write them, until its window is closed
+ *                        (flashtool.c): a box for the firmware file, Browse..., Erase and
+ *                        Verify check boxes, Program device, a message box at the end
+ *   programmer:FIRMWARE|BACKUP  a command-line flash tool (programmer.c): reads the device id
+ *                        and refuses an unknown one (exit status 3), programs, verifies (exit
+ *                        status 4 when a block differs) and backs a block up
  *   devicetool:TITLE     a device tool with a menu bar, tabs, a combo box, a list box, a tree
  *                        view, a list view, check boxes whose state it remembers and Ctrl+P,
  *                        until its window is closed (devicetool.c)
@@ -46,14 +45,16 @@
  *                        keep just what the 32-bit convention guarantees calls); default 0
  * Arguments: a number (decimal, 0x hex, negative), "null", "entry" (a DeviceEntry filled with
  * 0x55 bytes), "buf:N[:SEED]" (N bytes of the test pattern), "rbuf:N[:SEED]" (the same, checked
- * unchanged after the call).
- * Result lines: "NAME = XXXXXXXX" then " entry=HOST,ID" or " unchanged=0|1" where it applies,
+ * unchanged after the call), "expect:N[:SEED]" (N bytes of 0x5A, checked to hold the pattern
+ * after the call: what a read of the pattern's bytes delivers), "erased:N" (the same, checked
+ * to hold 0xFF bytes: what a read of memory never written delivers).
+ * Result lines: "NAME = XXXXXXXX" then " entry=HOST,ID", " unchanged=0|1" or " expected=0|1"
+ * where it applies,
  * and on i686 " popped=N" when the call removed N bytes of its arguments itself (not cdecl);
  * a step that cannot run gives "NAME error ..." and the client exits with status 2.
  * The same source builds mirdu-client-gui.exe, a GUI-subsystem program, which Windows starts
  * without a console. */
 #include <windows.h>
-#include <commdlg.h>
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -65,7 +66,7 @@
 typedef intptr_t(__cdecl *AnyCall)(intptr_t, intptr_t, intptr_t, intptr_t, intptr_t, intptr_t);
 
 static FILE *out;
-static HMODULE library;
+HMODULE library;
 static int quiet; /* inside a repeat: results are not written, errors are */
 
 #if defined(__i386__)
@@ -118,14 +119,17 @@ void Report(const char *format, ...)
     fflush(out);
 }
 
+TransferFn Transfer(const char *name)
+{
+    return library ? (TransferFn)(void (*)(void))GetProcAddress(library, name) : NULL;
+}
+
 void Fail(const char *step, const char *why)
 {
     quiet = 0;
     Report("%s error %s (%lu)", step, why, GetLastError());
     exit(2);
 }
-
-HMODULE ClientLibrary(void) { return library; }
 
 /* The test pattern: an xorshift32 stream, never all zeros, the same in the test scripts. */
 static void FillPattern(unsigned char *p, size_t n, uint32_t seed)
@@ -146,6 +150,7 @@ struct Call {
     int usesEntry;
     unsigned char *readBuffer, *readCopy;
     size_t readLength;
+    int expects; /* readCopy is the pattern that readBuffer should hold after the call */
 };
 
 /* "N[:SEED]": N bytes of the pattern. */
@@ -182,6 +187,16 @@ static int ParseArgument(struct Call *call, int index, const char *text)
         if (!call->readBuffer || !call->readCopy)
             return 0;
         memcpy(call->readCopy, call->readBuffer, call->readLength);
+        call->args[index] = (intptr_t)call->readBuffer;
+    } else if (strncmp(text, "expect:", 7) == 0 || strncmp(text, "erased:", 7) == 0) {
+        call->readCopy = PatternBuffer(text + 7, &call->readLength);
+        if (call->readCopy && text[0] == 'e' && text[1] == 'r')
+            memset(call->readCopy, 0xFF, call->readLength);
+        call->readBuffer = malloc(call->readLength ? call->readLength : 1);
+        if (!call->readBuffer || !call->readCopy)
+            return 0;
+        memset(call->readBuffer, 0x5A, call->readLength);
+        call->expects = 1;
         call->args[index] = (intptr_t)call->readBuffer;
     } else {
         char *end;
@@ -239,7 +254,7 @@ static void RunCall(const char *step)
     if (call.usesEntry)
         snprintf(extra, sizeof extra, " entry=%d,%d", call.entry.host, call.entry.id);
     else if (call.readBuffer)
-        snprintf(extra, sizeof extra, " unchanged=%d",
+        snprintf(extra, sizeof extra, call.expects ? " expected=%d" : " unchanged=%d",
                  memcmp(call.readBuffer, call.readCopy, call.readLength) == 0);
     if (popped)
         snprintf(extra + strlen(extra), sizeof extra - strlen(extra), " popped=%u", popped);
@@ -397,127 +412,6 @@ static void PrintLines(unsigned long count)
     Report("lines %lu done", count);
 }
 
-enum { kFileBox = 1001, kBrowse, kErase, kProgram, kStatus };
-enum { kFlashBase = 0x10000, kBlock = 256 };
-
-static struct {
-    HWND window;
-    unsigned char *image;
-    long size, written;
-    int erase, blocks;
-} flash;
-
-static void ChooseFile(HWND window)
-{
-    char file[MAX_PATH] = "";
-    GetDlgItemTextA(window, kFileBox, file, sizeof file);
-    OPENFILENAMEA open;
-    memset(&open, 0, sizeof open);
-    open.lStructSize = sizeof open;
-    open.hwndOwner = window;
-    open.lpstrFilter = "Firmware (*.bin)\0*.bin\0All files\0*.*\0";
-    open.lpstrFile = file;
-    open.nMaxFile = sizeof file;
-    open.Flags = OFN_FILEMUSTEXIST | OFN_HIDEREADONLY;
-    if (GetOpenFileNameA(&open))
-        SetDlgItemTextA(window, kFileBox, file);
-}
-
-static void StartProgramming(HWND window)
-{
-    char file[MAX_PATH];
-    GetDlgItemTextA(window, kFileBox, file, sizeof file);
-    FILE *f = fopen(file, "rb");
-    if (!f) {
-        MessageBoxA(window, "Cannot open the firmware file.", "Device Programmer", MB_ICONERROR);
-        return;
-    }
-    free(flash.image);
-    flash.image = malloc(1 << 20);
-    flash.size = flash.image ? (long)fread(flash.image, 1, 1 << 20, f) : 0;
-    fclose(f);
-    flash.written = 0;
-    flash.erase = IsDlgButtonChecked(window, kErase) == BST_CHECKED;
-    EnableWindow(GetDlgItem(window, kProgram), FALSE);
-    SetDlgItemTextA(window, kStatus, "Programming...");
-    SetTimer(window, 1, 5, NULL);
-}
-
-static void ProgramBlock(HWND window)
-{
-    typedef uint32_t(__cdecl * Write)(int32_t, const void *, uint32_t, uint32_t);
-    Write write = library ? (Write)GetProcAddress(library, "KVTWrite") : NULL;
-    if (flash.written < flash.size && write) {
-        long n = flash.size - flash.written < kBlock ? flash.size - flash.written : kBlock;
-        write(0, flash.image + flash.written, kFlashBase + (uint32_t)flash.written, (uint32_t)n);
-        flash.written += n;
-        flash.blocks++;
-        return;
-    }
-    KillTimer(window, 1);
-    SetDlgItemTextA(window, kStatus, write ? "Done." : "No library.");
-    EnableWindow(GetDlgItem(window, kProgram), TRUE);
-    MessageBoxA(window, write ? "Programming complete" : "The library is not loaded.",
-                "Device Programmer", write ? MB_ICONINFORMATION : MB_ICONERROR);
-}
-
-static LRESULT CALLBACK FlashToolProc(HWND window, UINT message, WPARAM w, LPARAM l)
-{
-    if (message == WM_COMMAND && LOWORD(w) == kFileBox && HIWORD(w) == EN_CHANGE)
-        EnableWindow(GetDlgItem(window, kProgram),
-                     GetWindowTextLengthA(GetDlgItem(window, kFileBox)) > 0);
-    else if (message == WM_COMMAND && LOWORD(w) == kBrowse && HIWORD(w) == BN_CLICKED)
-        ChooseFile(window);
-    else if (message == WM_COMMAND && LOWORD(w) == kProgram && HIWORD(w) == BN_CLICKED)
-        StartProgramming(window);
-    else if (message == WM_TIMER)
-        ProgramBlock(window);
-    else if (message == WM_DESTROY)
-        PostQuitMessage(0);
-    else
-        return DefWindowProcA(window, message, w, l);
-    return 0;
-}
-
-static void AddControl(const char *type, const char *text, DWORD style, int x, int y, int width,
-                       int id)
-{
-    CreateWindowA(type, text, WS_CHILD | WS_VISIBLE | style, x, y, width, 24, flash.window,
-                  (HMENU)(intptr_t)id, GetModuleHandleA(NULL), NULL);
-}
-
-static void RunFlashTool(const char *title)
-{
-    WNDCLASSA windowClass;
-    memset(&windowClass, 0, sizeof windowClass);
-    windowClass.lpfnWndProc = FlashToolProc;
-    windowClass.hInstance = GetModuleHandleA(NULL);
-    windowClass.hbrBackground = (HBRUSH)(COLOR_BTNFACE + 1);
-    windowClass.lpszClassName = "MirduFlashTool";
-    RegisterClassA(&windowClass);
-    flash.window = CreateWindowA("MirduFlashTool", title, WS_OVERLAPPEDWINDOW, 60, 60, 440, 200,
-                                 NULL, NULL, windowClass.hInstance, NULL);
-    if (!flash.window)
-        Fail("flashtool", "CreateWindowA failed");
-    AddControl("STATIC", "&Firmware file:", 0, 12, 14, 100, -1);
-    AddControl("EDIT", "", WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL, 112, 12, 220, kFileBox);
-    AddControl("BUTTON", "&Browse...", WS_TABSTOP | BS_PUSHBUTTON, 340, 12, 80, kBrowse);
-    AddControl("BUTTON", "&Erase before writing", WS_TABSTOP | BS_AUTOCHECKBOX, 12, 48, 200,
-               kErase);
-    AddControl("BUTTON", "&Program device", WS_TABSTOP | WS_DISABLED | BS_DEFPUSHBUTTON, 12, 84,
-               140, kProgram);
-    AddControl("STATIC", "Ready.", 0, 12, 124, 300, kStatus);
-    ShowWindow(flash.window, SW_SHOWNORMAL);
-    MSG message;
-    while (GetMessageA(&message, NULL, 0, 0) > 0) {
-        if (!IsDialogMessageA(flash.window, &message)) {
-            TranslateMessage(&message);
-            DispatchMessageA(&message);
-        }
-    }
-    Report("flashtool erase=%d blocks=%d", flash.erase, flash.blocks);
-}
-
 static void RunStep(const char *step)
 {
     if (strncmp(step, "load", 4) == 0 && (step[4] == 0 || step[4] == ':')) {
@@ -555,6 +449,8 @@ static void RunStep(const char *step)
         ShowMainWindow(step + 7);
     } else if (strncmp(step, "flashtool:", 10) == 0) {
         RunFlashTool(step + 10);
+    } else if (strncmp(step, "programmer:", 11) == 0) {
+        RunProgrammer(step + 11);
     } else if (strncmp(step, "devicetool:", 11) == 0) {
         RunDeviceTool(step + 11);
     } else if (strncmp(step, "forget:", 7) == 0) {

@@ -1,17 +1,27 @@
-/* What the parts of mirdu-client share: its result lines and the library it loaded. */
+/* What the test client's parts share: the library that the load step loaded, the result
+ * file, and the tools that run on it (flashtool.c, programmer.c, devicetool.c). */
 #ifndef MIRDU_TESTS_CLIENT_H
 #define MIRDU_TESTS_CLIENT_H
 
 #include <windows.h>
+#include <stdint.h>
 
-/* One result line, written and flushed at once. */
+extern HMODULE library;
+
+/* One result line, flushed at once (none inside a repeat). */
 void Report(const char *format, ...);
-/* A step that cannot run: its error line, and the client exits with status 2. */
+/* A step that cannot run: "STEP error WHY", then exit status 2. */
 void Fail(const char *step, const char *why);
-/* The library that the load step loaded, or NULL. */
-HMODULE ClientLibrary(void);
 
-/* devicetool:TITLE and forget:TITLE (devicetool.c). */
+typedef uint32_t(__cdecl *TransferFn)(int32_t, void *, uint32_t, uint32_t);
+/* The loaded library's call of that name, or NULL. */
+TransferFn Transfer(const char *name);
+
+/* flashtool:TITLE, until its window is closed. */
+void RunFlashTool(const char *title);
+/* programmer:FIRMWARE|BACKUP; exits with its own status when it refuses or fails. */
+void RunProgrammer(const char *files);
+/* devicetool:TITLE, until its window is closed; forget:TITLE, what that tool remembered. */
 void RunDeviceTool(const char *title);
 void ForgetDeviceTool(const char *title);
 

@@ -200,9 +200,7 @@ static void OpenFirmware(void)
 
 static void Program(void)
 {
-    typedef uint32_t(__cdecl * Write)(int32_t, const void *, uint32_t, uint32_t);
-    HMODULE library = ClientLibrary();
-    Write write = library ? (Write)(void (*)(void))GetProcAddress(library, "KVTWrite") : NULL;
+    TransferFn write = Transfer("KVTWrite");
     unsigned char image[4096];
     FILE *f = tool.file[0] ? fopen(tool.file, "rb") : NULL;
     if (!f || !write) {

@@ -1,6 +1,7 @@
 """Capture files written by the real library under Wine, each test with an empty F: folder of
 its own: names, byte-exact contents, one numbering across both write calls, replacement by a
-later run; reads, which capture nothing and leave the buffer alone; the demo's typical run."""
+later run; reads, which capture nothing and leave the buffer alone, and the memory build's,
+which answer what was written; the demo's typical run."""
 
 import re
 import unittest
@@ -106,6 +107,33 @@ class Reads(unittest.TestCase):
         self.assertEqual(lines, ["load ok"] + ["%s = %s" % (s.split(",")[0], r)
                                                for s, _, r in steps] + ["unload done", "done"])
         self.assertEqual(files_in(captures), {}, "a read left a capture file")
+
+
+    def test_the_memory_build_answers_what_the_load_wrote_and_0xFF_elsewhere(self):
+        # In place of the vendor's library, with no runner: the load's own memory, the latest
+        # write winning. The same lines; the writes still leave captures. (That a second load
+        # has a memory of its own is a unit test's: a console allocated again has no terminal.)
+        captures = scratch("memory-reads")
+        at = ",0x100,64"
+        steps = [("KVTRead,0,erased:64" + at, "00000040 expected=1"),
+                 ("KVTWrite,0,buf:64:5" + at, "00000040"),
+                 ("KVTRead,0,expect:64:5" + at, "00000040 expected=1"),
+                 ("KVTSyncWrite,0,buf:40:6,0x110,40", "00000001"),
+                 ("KVTSyncRead,0,expect:16:5,0x100,16", "00000001 expected=1"),
+                 ("KVTSyncRead,0,expect:40:6,0x110,40", "00000001 expected=1"),
+                 ("KVTRead,0,erased:4,0x138,4", "00000004 expected=0"),
+                 ("KVTRead,0,erased:64,0x140,64", "00000040 expected=1")]
+        console, lines, status = run_to_end(["load:mirdu-memory.dll"] + [s for s, _ in steps]
+                                            + ["unload"], captures=captures, name="memory-reads")
+        self.assertEqual(status, 0)
+        self.assertEqual(lines, ["load ok"] + ["%s = %s" % (s.split(",")[0], r) for s, r in steps]
+                         + ["unload done", "done"])
+        shown = ["%s : buf = %s, addr = %08X, len = %08X\n" % (
+            s.split(",")[0], "PTR", int(s.split(",")[3], 0), int(s.split(",")[4], 0))
+            for s, _ in steps]
+        self.assertRegex(console, console_pattern(BANNER, UNDERLINE, *shown, PROMPT))
+        self.assertEqual(files_in(captures), {"0000-kvtwrite-00000100.bin": pattern(64, 5),
+                                              "0001-kvtsyncwrite-00000110.bin": pattern(40, 6)})
 
 
 class Demo(unittest.TestCase):

@@ -22,6 +22,7 @@ import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "pylib"))
 import mirdu_test as mt  # noqa: E402
+from call_lines import line  # noqa: E402
 import pexpect  # noqa: E402
 
 RUNNER = "mirdu-model-runner.exe"
@@ -166,15 +167,11 @@ class Model:
                 result = 0xDEAD
             else:
                 result = 0 if self.next_id == 5 else 1
-            return (["%s : host = 0, id = %d" % (name, given)],
-                    "%08X e=0,%d,1" % (result, given))
+            return [line(name, 0, given)], "%08X e=0,%d,1" % (result, given)
         if name == "KVTOpen":
-            return (["KVTOpen : host = %d, id = %d" % (s32(call["host"]), s32(call["id"]))],
-                    "DEADBEEF")
+            return [line(name, s32(call["host"]), s32(call["id"]))], "DEADBEEF"
         if name in ("KVTWrite", "KVTSyncWrite", "KVTRead", "KVTSyncRead"):
-            line = "%s : buf = %08X, addr = %08X, len = %08X" % (
-                name, call["buf"] & MASK32, call["addr"], call["len"])
-            lines = [line]
+            lines = [line(name, call["buf"], call["addr"], call["len"])]
             if name == "KVTWrite":
                 lines += self.capture(index, "kvtwrite", call, True)
             elif name == "KVTSyncWrite":
@@ -182,14 +179,13 @@ class Model:
             result = call["len"] if name in ("KVTWrite", "KVTRead") else 1
             return lines, "%08X" % result
         if name == "KVTReset":
-            return ["KVTReset : %s" % ("on" if call["flag"] else "off")], "00000001"
+            return [line(name, "on" if call["flag"] else "off")], "00000001"
         if name == "ExpFn0000":
-            return ["ExpFn0000 : %08X %08X" % (call["a"], call["b"])], "00000001"
+            return [line(name, call["a"], call["b"])], "00000001"
         if name == "ExpFn0005":
-            return ["ExpFn0005 : %08X %08X %08X %08X" % tuple(call[k] for k in "abcd")], \
-                "00000001"
+            return [line(name, *(call[k] for k in "abcd"))], "00000001"
         # KVTFindClose and KVTClose answer with the console write's result: 1 on a terminal.
-        return [name], "00000001"
+        return [line(name)], "00000001"
 
 
 # ---------------------------------------------------------------------------------------------

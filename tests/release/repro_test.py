@@ -1,8 +1,9 @@
-"""Reproducible release: the i686 and x86_64 mirdu.dll and mirdu-hook.dll built from two
-copies of the sources, in folders of different names, with different file times, time zones and
-umasks, have the same bytes, and so have the release zip made from each, which holds both builds
-in the layout that the runners look for, and the wheel, whose RECORD holds the digest and size
-of each of its files. Only the DLLs and mirdu-run.exe (which brings its hook) are built (-j2)."""
+"""Reproducible release: the i686 and x86_64 mirdu.dll, mirdu-memory.dll and mirdu-hook.dll built
+from two copies of the sources, in folders of different names, with different file times, time
+zones and umasks, have the same bytes, and so have the release zip made from each, which holds
+both builds in the layout that the runners look for, and the wheel, whose RECORD holds the
+digest and size of each of its files. Only the DLLs and mirdu-run.exe (which brings its hook)
+are built (-j2)."""
 
 import base64
 import hashlib
@@ -27,6 +28,7 @@ def IGNORE(folder, names):
 
 TIMEOUT = 600
 ARCHES = ("win32", "win64")
+DLLS = ("mirdu.dll", "mirdu-memory.dll", "mirdu-hook.dll")
 
 
 def run(command, cwd, env):
@@ -62,7 +64,7 @@ class Reproducible(unittest.TestCase):
                 for preset in ARCHES:
                     run(["cmake", "--preset", preset, "-DMIRDU_TESTS=OFF"], tree, env)
                     run(["cmake", "--build", "--preset", preset, "--target", "mirdu",
-                         "mirdu-run", "-j2"], tree, env)
+                         "mirdu-memory", "mirdu-run", "-j2"], tree, env)
             finally:
                 os.umask(old)
             cls.trees.append((tree, env))
@@ -79,12 +81,12 @@ class Reproducible(unittest.TestCase):
 
     def test_dll(self):
         for arch in ARCHES:
-            for name in ("mirdu.dll", "mirdu-hook.dll"):
-                first, second = (self.read(os.path.join(t, "build", arch, name))
+            for dll in DLLS:
+                first, second = (self.read(os.path.join(t, "build", arch, dll))
                                  for t, _ in self.trees)
                 self.assertGreater(len(first), 0)
                 self.assertTrue(first == second, "the two %s builds of %s differ (%d and %d "
-                                "bytes)" % (arch, name, len(first), len(second)))
+                                "bytes)" % (arch, dll, len(first), len(second)))
 
     @classmethod
     def packages(cls):
@@ -112,13 +114,15 @@ class Reproducible(unittest.TestCase):
         self.assertEqual(sorted(files), ["SHA256SUMS", "mirdu-image", "mirdu-run", "mirdu.def",
                                          "mirdu.h", "probe-32bit", "user-guide.txt"] + [
             "%s/%s" % (arch, n) for arch in ARCHES
-            for n in ("libmirdu.dll.a", "mirdu-hook.dll", "mirdu-run.exe", "mirdu.dll")])
+            for n in ("libmirdu.dll.a", "mirdu-hook.dll", "mirdu-memory.dll", "mirdu-run.exe",
+                      "mirdu.dll")])
         self.assertEqual(files.pop("SHA256SUMS").decode(), "".join(
             "%s  %s\n" % (hashlib.sha256(data).hexdigest(), name)
             for name, data in sorted(files.items())))
         for arch in ARCHES:
-            self.assertEqual(files[arch + "/mirdu.dll"], self.read(
-                os.path.join(self.trees[0][0], "build", arch, "mirdu.dll")), arch)
+            for dll in DLLS:
+                self.assertEqual(files[arch + "/" + dll], self.read(
+                    os.path.join(self.trees[0][0], "build", arch, dll)), (arch, dll))
 
     def test_wheel(self):
         wheels = [made["wheel"] for made in self.packages()]
@@ -138,7 +142,7 @@ class Reproducible(unittest.TestCase):
             self.assertEqual((digest, size), ("sha256=" + expected.decode(), str(len(data))),
                              name)
         for arch in ARCHES:
-            for name in ("mirdu.dll", "mirdu-run.exe", "mirdu-hook.dll"):
+            for name in DLLS + ("mirdu-run.exe",):
                 self.assertEqual(files["mirdu/_files/%s/%s" % (arch, name)], self.read(
                     os.path.join(self.trees[0][0], "build", arch, name)), (arch, name))
         modes = {e.filename: e.external_attr >> 16 for e in entries}

@@ -1,9 +1,10 @@
 """The wheel as a user gets it: built by tools/dist into a temporary folder, installed with pip
 (no index) into a fresh virtual environment, and used from a folder outside the checkout, so
 that `import mirdu` can only find the installed package and the Windows files in its _files:
-one run of this build's demo in the project's prefix, the probe, both commands' --help, and
-pytest finding the installed plugin by its entry point, as a rig's own tests use it, with a menu
-chosen through the hook of the wheel's engine or of the other build beside it."""
+one run of this build's demo in the project's prefix and one with the installed memory build
+(memory=True), the probe, both commands' --help, and pytest finding the installed plugin by its
+entry point, as a rig's own tests use it, with a menu chosen through the hook of the wheel's
+engine or of the other build beside it."""
 
 import json
 import os
@@ -25,10 +26,12 @@ import json, sys
 import mirdu
 from mirdu import files, machine
 r = mirdu.run(sys.argv[1], captures=sys.argv[2], prefix=sys.argv[3])
+m = mirdu.run(sys.argv[4], captures=sys.argv[2], prefix=sys.argv[3], memory=True)
 print(json.dumps({"package": mirdu.__file__, "engine": files.engine("win64"),
                   "probe": files.probe(), "why_32bit": machine.why_32bit_cannot_run(),
                   "status": r.status, "calls": [c.name for c in r.calls],
-                  "captures": [list(c.data()) for c in r.captures]}))
+                  "captures": [list(c.data()) for c in r.captures],
+                  "memory": [m.status, r.read_back, m.read_back, m.messages[-1]]}))
 """
 
 # A rig's tests as README shows them, with the lane's demo and GUI client as the programs.
@@ -88,9 +91,14 @@ class Wheel(unittest.TestCase):
         run(["/usr/bin/python3", "-m", "venv", "--system-site-packages", venv], self.top)
         run([os.path.join(venv, "bin", "pip"), "install", "--no-index", wheel], self.top)
 
+        # The memory run's demo alone in a folder: beside it in the build, mirdu.dll would be
+        # loaded instead.
+        alone = os.path.join(self.top, "demo", "mirdu-demo.exe")
+        os.makedirs(os.path.dirname(alone))
+        shutil.copy(os.path.join(BUILD, "mirdu-demo.exe"), alone)
         used = json.loads(run([os.path.join(venv, "bin", "python"), "-c", USE,
                                os.path.join(BUILD, "mirdu-demo.exe"),
-                               os.path.join(self.top, "captures"), PREFIX], self.top))
+                               os.path.join(self.top, "captures"), PREFIX, alone], self.top))
         for key in ("package", "engine", "probe"):
             self.assertTrue(used[key].startswith(venv + os.sep), "%s: %s" % (key, used[key]))
         probe = subprocess.run(["/bin/sh", os.path.join(SOURCE, "tools", "probe-32bit"),
@@ -99,6 +107,9 @@ class Wheel(unittest.TestCase):
         self.assertEqual(used["status"], 0)
         self.assertEqual(len(used["calls"]), 11, used["calls"])
         self.assertEqual(used["captures"], [list(range(256))])
+        # With the installed memory build: the demo reads its 256 bytes back from the memory.
+        self.assertEqual(used["memory"][:3], [0, None, 256])
+        self.assertIn(", memory on, 256 bytes read back, exit status 0", used["memory"][3])
 
         for command in ("mirdu-run", "mirdu-image"):
             shown = run([os.path.join(venv, "bin", command), "--help"], self.top)

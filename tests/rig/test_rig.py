@@ -76,6 +76,25 @@ def test_the_runs_methods_drive_a_device_tool_through_its_menu_tabs_lists_and_ke
     assert [(c.addr, c.data()) for c in result.captures] == [(0x20000, firmware)]
 
 
+@pytest.mark.parametrize("preloaded", [False, True])
+def test_a_tool_that_reads_back_runs_to_its_end_on_a_preloaded_memory(mirdu, tmp_path, preloaded):
+    # The id as Intel HEX and the block to back up as raw bytes: without them the tool refuses.
+    firmware, saved = pattern(600, 3), pattern(4096, 4)
+    (tmp_path / "fw.bin").write_bytes(firmware)
+    (tmp_path / "saved.bin").write_bytes(saved)
+    (tmp_path / "id.hex").write_text(":0200000400FFFB\n:040000004D524455C4\n:00000001FF\n")
+    win = {n: "Z:" + str(tmp_path / n).replace("/", "\\") for n in ("fw.bin", "backup.bin")}
+    preload = [tmp_path / "id.hex", "%s@0x8000" % (tmp_path / "saved.bin")] if preloaded else []
+    result = mirdu.run(GUI, "load:vendor.dll", "programmer:%(fw.bin)s|%(backup.bin)s" % win,
+                       "unload", as_dll="vendor.dll", preload=preload)
+    assert result.status == (0 if preloaded else 3)
+    assert result.read_back == (4 + 600 + 4096 if preloaded else None)
+    assert [c.name for c in result.calls][:2] == ["KVTOpen", "KVTRead"]
+    assert len(result.captures) == (3 if preloaded else 0)
+    if preloaded:
+        assert (tmp_path / "backup.bin").read_bytes() == saved
+
+
 def test_a_step_that_cannot_be_done_raises_with_the_windows(mirdu):
     with pytest.raises(mirdu.StepError) as caught:
         with mirdu.start(GUI, *TOOL, as_dll="vendor.dll", step_timeout=2) as run:
@@ -83,9 +102,9 @@ def test_a_step_that_cannot_be_done_raises_with_the_windows(mirdu):
             run.click("Erase chip")
     assert (caught.value.args[0], caught.value.status, caught.value.windows) == (
         'step 2 (click "Erase chip"): no such control in "Device Programmer" after 2 s; it has: '
-        '"Browse...", "Erase before writing", "Program device" (disabled)', 123,
-        ['window "Device Programmer": "Firmware file:" "Ready." [Browse...] '
-         '[Erase before writing] [Program device]'])
+        '"Browse...", "Erase before writing", "Verify after writing", "Program device" (disabled)',
+        123, ['window "Device Programmer": "Firmware file:" "Ready." [Browse...] '
+              '[Erase before writing] [Verify after writing] [Program device]'])
 
 
 # Two tests that each keep a message box up until the other's is up too, and one that fails

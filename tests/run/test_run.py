@@ -166,7 +166,7 @@ class StepsCases:
         self.assertEqual(code, 123, errors)
         self.assertIn('mirdu-run: step 2 (click "Erase chip"): no such control in "Device '
                       'Programmer 5" after 2 s; it has: "Browse...", "Erase before writing", '
-                      '"Program device" (disabled)\n', errors)
+                      '"Verify after writing", "Program device" (disabled)\n', errors)
         self.assertIn(", step 2 failed (exit status 123)", errors)
 
 
@@ -310,6 +310,135 @@ class StepsCases:
             self.assertEqual(choose(had), other)
 
 
+def windows_name(path):
+    """A Linux path as the client program names it, on drive Z:."""
+    return "Z:" + path.replace("/", "\\")
+
+
+def masked(log):
+    """A log with the buffers' addresses left out, which may differ from one run to the next."""
+    return re.sub(r"buf = [0-9A-F]{8}", "buf = ?", log)
+
+
+def device_tool_files(folder):
+    """The programmer's firmware, what the memory should give it to back up, the id in Intel
+    HEX (with other bytes where the backup is), a HEX file with a bad checksum; the paths by
+    name and the bytes to back up."""
+    paths = {n: os.path.join(folder, n) for n in ("fw.bin", "saved.bin", "id.hex", "bad.hex",
+                                                  "backup.bin")}
+    saved = pattern(1000, 10)
+    pathlib.Path(paths["fw.bin"]).write_bytes(pattern(1000, 9))
+    pathlib.Path(paths["saved.bin"]).write_bytes(saved)
+    pathlib.Path(paths["id.hex"]).write_bytes(b"".join(mirdu_image.hex_records(
+        [(0x8000, b"OLD!"), (0x00FF0000, b"MRDU")])))
+    pathlib.Path(paths["bad.hex"]).write_bytes(b":0400000001020304F1\n:00000001FF\n")
+    return paths, saved
+
+
+class MemoryCases:
+    """--memory and --preload, the same through either runner: tools that read refuse, or end in
+    "Verify failed", without a device memory, and run to their end with one."""
+
+    def test_a_tool_that_reads_an_id_verifies_and_backs_up_needs_a_preloaded_memory(self):
+        # The id from Intel HEX; the block to back up from raw bytes, over the first bytes of
+        # which the HEX file put other ones: the later preload wins, said once. A bad file is
+        # refused before the program starts.
+        files = scratch("memory-tool-" + type(self).__name__)
+        paths, saved = device_tool_files(files)
+        tool = ["load", "programmer:%s|%s" % (windows_name(paths["fw.bin"]),
+                                              windows_name(paths["backup.bin"])), "unload"]
+        raw = self.path(paths["saved.bin"]) + "@0x8000"
+        for name, options, status, said in [
+                ("none", [], 3, "programmer refused"),
+                ("preload", ["--preload", self.path(paths["id.hex"]), "--preload", raw], 0,
+                 "programmer done blocks=4 backup=4096"),
+                ("bad", ["--preload", self.path(paths["bad.hex"])], 125, None),
+                ("not-the-memory-build", ["--memory", "--dll", os.path.join(BUILD, "mirdu.dll")],
+                 3, "programmer refused")]:
+            with self.subTest(name):
+                trace = os.path.join(files, name + ".jsonl")
+                self.start("memory-" + name, options + ["--trace", self.path(trace)], tool)
+                code, errors = self.finish()
+                self.assertEqual(code, status, errors)
+                if said is None:
+                    self.assertRegex(errors, r"(?m)^mirdu-run: --preload .*bad\.hex: line 1: "
+                                     r"checksum F1, but the record's bytes want F2$")
+                    self.assertFalse(os.path.exists(self.out), "the program ran")
+                    continue
+                self.assertIn(said, results(self.out))
+                read_back = 5100 if status == 0 else 4
+                memory = ", memory on, %d bytes read back" % read_back if options else ""
+                self.assertIn("%d capture files written (%d bytes)%s, exit status %d" % (
+                    4 if status == 0 else 0, 1000 if status == 0 else 0, memory, status), errors)
+                with open(trace, encoding="utf-8") as f:
+                    self.assertEqual(json.loads(f.read().splitlines()[-1]).get("memory"),
+                                     {"read_back": read_back} if options else None)
+                self.assertEqual("never opened the run's device memory, so its reads answered "
+                                 "nothing: use the memory build, mirdu-memory.dll" in errors,
+                                 name == "not-the-memory-build", errors)
+                if status != 0:
+                    continue
+                note = ("mirdu-run: preload %s replaces 4 bytes of the preloads before it "
+                        "(00008000-00008003)\n" % raw)
+                self.assertEqual((errors.count("mirdu-run: preload "), errors.count(note)), (1, 1),
+                                 errors)
+                self.assertTrue(read(self.log).startswith(note), read(self.log))
+                self.assertEqual(read_bytes(paths["backup.bin"]), saved + b"\xFF" * 3096)
+                # Reads fill the buffer, and print what mirdu.dll prints.
+                reads = "".join("KVT%sRead : buf = ?, addr = %08X, len = 00000%s\n" % (
+                    "Sync" if i % 2 else "", 0x10000 + 256 * i, "100" if i < 3 else "0E8")
+                    for i in range(4))
+                self.assertEqual(masked(read(self.stdout)), BANNER + UNDERLINE + (
+                    "KVTOpen : host = 0, id = 0\nKVTRead : buf = ?, addr = 00FF0000, len = "
+                    "00000004\n") + "".join("KVTWrite : buf = ?, addr = %08X, len = 00000%s\n" % (
+                        0x10000 + 256 * i, "100" if i < 3 else "0E8") for i in range(4)) + reads +
+                    "KVTSyncRead : buf = ?, addr = 00008000, len = 00001000\n" + PROMPT)
+
+    def test_a_second_load_reads_what_the_first_wrote(self):
+        # The memory lives for the run, not for a load; mirdu.dll's reads deliver nothing.
+        steps = ["load", "KVTWrite,0,buf:16:1,4096,16", "unload", "load",
+                 "KVTRead,0,expect:16:1,4096,16", "KVTSyncRead,0,expect:16:1,4096,16", "unload"]
+        for client in (CLIENT, GUI_CLIENT):
+            for options, read in [([], "0"), (["--memory"], "1")]:
+                with self.subTest(client=client, options=options):
+                    self.start("reload-memory-%d-%s" % (len(options), client), options, steps,
+                               client=client)
+                    code, errors = self.finish()
+                    self.assertEqual(code, 0, errors)
+                    self.assertEqual([r for r in results(self.out) if "Read = " in r],
+                                     ["KVTRead = 00000010 expected=" + read,
+                                      "KVTSyncRead = 00000001 expected=" + read])
+                    self.assertEqual(read_bytes(os.path.join(
+                        self.captures, "0000-kvtwrite-00001000.bin")), pattern(16, 1))
+
+    def test_the_flash_tools_verify_fails_without_a_memory_and_succeeds_with_one(self):
+        # The same calls either way, so the same log but for the buffers' addresses.
+        files = scratch("memory-verify-" + type(self).__name__)
+        firmware = pathlib.Path(files, "firmware.bin")
+        firmware.write_bytes(pattern(1000, 7))
+        steps = ["window 'Device Programmer'", "fill 'Firmware file:' '%s'"
+                 % windows_name(str(firmware)), "click 'Verify after writing'",
+                 "click 'Program device'", "answer OK", "close"]
+        logs = []
+        for options, box, said in [([], "Verify failed at 0x00010000",
+                                    "flashtool verify failed at 00010000"),
+                                   (["--memory"], "Programming complete", "flashtool verify ok")]:
+            with self.subTest(options=options):
+                trace = os.path.join(files, "trace%d.jsonl" % len(logs))
+                self.start("verify-%d" % len(logs), options + ["--trace", self.path(trace)] + [
+                    w for step in steps for w in ("--do", step)],
+                    ["load", "flashtool:Device Programmer", "unload"], client=GUI_CLIENT)
+                code, errors = self.finish()
+                self.assertEqual(code, 0, errors)
+                with open(trace, encoding="utf-8") as f:
+                    answered = [r for r in map(json.loads, f) if r.get("event") == "step"][4]
+                self.assertEqual((answered["ok"], answered["box"]), (True, box))
+                self.assertIn(said, results(self.out))
+                logs.append(masked(read(self.stdout)))
+        self.assertEqual(logs[0], logs[1])
+        self.assertEqual(logs[0].count("KVTRead : "), 4)
+
+
 def own_lines(count):
     """What the client's lines:N prints: the K-th line K characters long, ending in "|"."""
     return "".join("".join(chr(97 + (i * 7 + k) % 26) for i in range(k - 1)) + "|\n"
@@ -356,7 +485,7 @@ class FaultCases:
                 self.assertNotIn("Program Error", errors + read(self.log))
 
 
-class RunTool(StepsCases, FaultCases, unittest.TestCase):
+class RunTool(StepsCases, FaultCases, MemoryCases, unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.saved_f = os.readlink(DRIVE_F) if os.path.islink(DRIVE_F) else None
@@ -461,15 +590,6 @@ class RunTool(StepsCases, FaultCases, unittest.TestCase):
                                  "log %s\n" % (os.path.join(self.folder, image), status,
                                                self.log))
 
-    def test_both_runners_take_the_same_options(self):
-        def table(command):
-            done = subprocess.run(command + ["--help"], stdout=subprocess.PIPE, text=True,
-                                  stdin=subprocess.DEVNULL, timeout=TIMEOUT)
-            return sorted(re.findall(r"^  (--[a-z-]+)( [A-Z][A-Z.]*)?", done.stdout, re.M))
-        options = table([RUNNER])
-        self.assertIn(("--screenshot", " FILE"), options)
-        self.assertEqual(options, table([WINE, os.path.join(BUILD, "mirdu-run.exe")]))
-
     def test_refuses_before_anything_runs(self):
         system_file = os.path.join(SYSTEM, NAME)
         cases = [("program-folder", ["--as", NAME], "program/KVTLANE.DLL"),
@@ -497,6 +617,15 @@ class RunTool(StepsCases, FaultCases, unittest.TestCase):
                     self.assertFalse(os.path.exists(self.extra + ".lock"))
                 else:
                     self.assertRegex(errors, r"is a (32|64)-bit DLL but .* is a (64|32)-bit")
+
+    def test_a_path_beyond_the_basic_multilingual_plane_reaches_windows_whole(self):
+        # Python's json writes such a character as two escapes, a surrogate pair.
+        trace = "trace-\U0001F40D.jsonl"
+        self.start("astral", ["--as", NAME, "--trace", trace], ["load:" + NAME, "KVTGo"])
+        code, errors = self.finish()
+        self.assertEqual(code, 0, errors)
+        self.assertIn(trace, os.listdir(self.folder), errors)
+        self.assertIn('"call": "KVTGo"', read(os.path.join(self.folder, trace)))
 
     def test_a_run_waits_for_another_on_the_prefix_but_not_for_ever(self):
         from mirdu.options import Failure
@@ -684,7 +813,7 @@ def make_unreplaceable(test, path):
         test.addCleanup(subprocess.run, ["chattr", "-i", path])
 
 
-class WindowsRunTool(StepsCases, FaultCases, unittest.TestCase):
+class WindowsRunTool(StepsCases, FaultCases, MemoryCases, unittest.TestCase):
     """mirdu-run.exe: drive F: is the prefix's link (Wine's file access does not follow a
     mapping made with DefineDosDevice), so the runs go without --captures."""
 

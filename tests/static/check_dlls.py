@@ -1,5 +1,7 @@
 #!/usr/bin/python3
-"""Static check of both builds of mirdu.dll: machine, export table, imports and size.
+"""Static check of both builds of mirdu.dll: machine, export table, imports and size. The
+memory build (mirdu-memory.dll) is held to the same: the same table under the module name
+mirdu.dll, the same imports, the same size limit.
 
     check_dlls.py win32|win64 DLL     one DLL of the given build (what each test lane runs)
     check_dlls.py [WIN32_DLL [WIN64_DLL]]

@@ -6,6 +6,7 @@
 #include <ostream>
 
 #include "exports/mirdu.h"
+#include "tests/unit/call_line.h"
 #include "tests/unit/recorder.h"
 
 namespace {
@@ -48,9 +49,7 @@ Handout Next()
 
 Handout Want(const char *call, int id, int32_t result)
 {
-    char line[64];
-    std::snprintf(line, sizeof line, "%s : host = 0, id = %d\n", call, id);
-    return {result, {0, id}, {line}};
+    return {result, {0, id}, {Line(call, 0, id)}};
 }
 
 const int32_t kEndOfList = 0, kMore = 1;
@@ -58,11 +57,11 @@ const int32_t kEndOfList = 0, kMore = 1;
 TEST(IdCounter, FromAFreshLoadThroughTwoWraps)
 {
     // A fresh load: ids 0 to 4, the list ends on id 4.
-    EXPECT_EQ(First(), (Handout{0xDEAD, {0, 0}, {"KVTFindFirst : host = 0, id = 0\n"}}));
-    EXPECT_EQ(Next(), (Handout{kMore, {0, 1}, {"KVTFindNext : host = 0, id = 1\n"}}));
-    EXPECT_EQ(Next(), (Handout{kMore, {0, 2}, {"KVTFindNext : host = 0, id = 2\n"}}));
-    EXPECT_EQ(Next(), (Handout{kMore, {0, 3}, {"KVTFindNext : host = 0, id = 3\n"}}));
-    EXPECT_EQ(Next(), (Handout{kEndOfList, {0, 4}, {"KVTFindNext : host = 0, id = 4\n"}}));
+    EXPECT_EQ(First(), (Handout{0xDEAD, {0, 0}, {Line("KVTFindFirst", 0, 0)}}));
+    EXPECT_EQ(Next(), (Handout{kMore, {0, 1}, {Line("KVTFindNext", 0, 1)}}));
+    EXPECT_EQ(Next(), (Handout{kMore, {0, 2}, {Line("KVTFindNext", 0, 2)}}));
+    EXPECT_EQ(Next(), (Handout{kMore, {0, 3}, {Line("KVTFindNext", 0, 3)}}));
+    EXPECT_EQ(Next(), (Handout{kEndOfList, {0, 4}, {Line("KVTFindNext", 0, 4)}}));
 
     // Closing the enumeration resets nothing: a second one goes on at id 5, and its list ends
     // only on the entry carrying id 4 again, the 256th counted from its KVTFindFirst, after

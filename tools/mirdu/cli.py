@@ -10,6 +10,7 @@ import threading
 import time
 import tty
 
+from .contract import LINE_EVENTS, SIGNAL_BASE, process_status
 from .engine import PATIENCE
 from .options import EXIT_RUNNER, Failure, Stopped, engine_arguments, parse_options, warn
 from .server import Output, Signals
@@ -25,7 +26,7 @@ def show(event, output):
     error."""
     if "say" in event:
         warn(event["say"])
-    elif "line" in event and event.get("event") in (None, "banner", "prompt", "error"):
+    elif "line" in event and event.get("event") in (None,) + LINE_EVENTS:
         output.write((event["line"] + ("" if event.get("open") else "\n")).encode())
 
 
@@ -50,13 +51,13 @@ def follow(run, options):
         while not run.poll(0.2):
             if signals.received and not stopped:
                 stopped = Stopped(signals.received)
-                run.stop(128 + stopped.signum, "stopped by %s" % stopped)
+                run.stop(SIGNAL_BASE + stopped.signum, "stopped by %s" % stopped)
                 overdue = time.monotonic() + PATIENCE
             elif overdue and time.monotonic() > overdue:
                 raise Failure(EXIT_RUNNER, "mirdu-run.exe did not end the run within %d s of "
                               "its end" % PATIENCE)
     status = run.exit.get("status", run.status) if run.exit else run.status
-    return status & 0xFF if isinstance(status, int) and status < 0 else status
+    return process_status(status) if isinstance(status, int) else status
 
 
 def run(argv):
@@ -92,7 +93,7 @@ def main(argv):
         return failure.status
     except Stopped as stop:
         warn("stopped by %s" % stop)
-        return 128 + stop.signum
+        return SIGNAL_BASE + stop.signum
     except OSError as error:
         warn("failed: %s" % error)
         return EXIT_RUNNER

@@ -1,5 +1,5 @@
-"""mirdu-run.exe inside Wine, the engine of a run: it gets commands on its standard input, one a
-line, and gives events on its standard output, one JSON object a line (runner/host.h tells both).
+"""mirdu-run.exe inside Wine, the engine of a run: it gets commands on its standard input and
+gives events on its standard output, one JSON object a line each (runner/host.h tells both).
 Threads take its output as it comes, so that it never waits on a full pipe: events go to a
 queue, questions are answered at once, Wine's own messages on its standard error are passed on,
 and the staging folder is drained meanwhile."""
@@ -48,9 +48,9 @@ class Engine:
     def pid(self):
         return self.process.pid
 
-    def send(self, verb, *values):
-        """One command; False when the engine has gone."""
-        line = " ".join([verb] + [json.dumps(v) for v in values]) + "\n"
+    def send(self, verb, value=True, **more):
+        """One command, {verb: value, ...more}; False when the engine has gone."""
+        line = json.dumps(dict({verb: value}, **more)) + "\n"
         with self.send_lock:
             try:
                 self.process.stdin.write(line.encode())

@@ -30,11 +30,10 @@ from collections import namedtuple
 # mirdu-run imports this module for the capture names: what only a command needs
 # (argparse, tempfile, xml) is imported where it is used.
 
-# The library prints its signed 32-bit counter with %04d: 0000 ... 2147483647, then, once it
-# has wrapped, -2147483648 ... -001. ASCII only, as the runner's own parser (runner/captures.cpp).
-CAPTURE_NAME = re.compile(r"(\d{4,}|-\d{3,})-(kvtwrite|kvtsyncwrite)-([0-9A-F]{8})\.bin", re.ASCII)
-# Windows matches names regardless of case: any of these is what the library would open.
-CAPTURE_NAME_ANY_CASE = re.compile(CAPTURE_NAME.pattern, re.ASCII | re.IGNORECASE)
+# What a capture's name is made of; capture_name says how the library spells it. ASCII only,
+# as in the engine (runner/capturename.cpp).
+CAPTURE_NAME = re.compile(r"(-?\d{1,10})-(kvtwrite|kvtsyncwrite)-([0-9A-F]{8})\.bin",
+                          re.ASCII | re.IGNORECASE)
 NUMBERS = range(-(1 << 31), 1 << 31)
 ADDRESS_SPACE = 1 << 32
 MAX_BINARY = 256 << 20        # a larger binary needs --max-size: one stray write makes 4 GiB
@@ -49,13 +48,23 @@ class ImageError(Exception):
 Capture = namedtuple("Capture", "number kind address end path st")
 
 
+def capture_name(number, kind, address):
+    """The name of a capture as the library makes it: its signed 32-bit counter as %04d prints
+    it (0000 ... 2147483647, then, once it has wrapped, -2147483648 ... -001), the kind
+    (kvtwrite or kvtsyncwrite) and the address in eight upper-case hexadecimal digits."""
+    return "%04d-%s-%08X.bin" % (number, kind, address)
+
+
 def capture_key(name, any_case=False):
-    """(number, kind, address) of a capture file name, or None for any other name; any_case:
-    also a name that differs from one only in case."""
-    match = (CAPTURE_NAME_ANY_CASE if any_case else CAPTURE_NAME).fullmatch(name)
+    """(number, kind, address) of exactly the names that capture_name makes, or None for any
+    other name; any_case: also a name that differs from one only in case (Windows matches names
+    regardless of case: any of these is what the library would open)."""
+    match = CAPTURE_NAME.fullmatch(name)
     if match is None or int(match.group(1)) not in NUMBERS:
         return None
-    return int(match.group(1)), match.group(2).lower(), int(match.group(3), 16)
+    key = int(match.group(1)), match.group(2).lower(), int(match.group(3), 16)
+    made = capture_name(*key)
+    return key if made == name or any_case and made.lower() == name.lower() else None
 
 
 def capture_order(number):
@@ -149,7 +158,9 @@ def assemble(paths):
     looked at before any is read, so that one that is no regular file or does not fit stops
     it all; then only the bytes that no later capture replaced are read."""
     captures = [look_at(path) for path in paths]
-    captures.sort(key=lambda c: (capture_order(c.number), c.st.st_mtime_ns,
+    # Modification times in whole 100 ns, as Windows keeps them: mirdu-run.exe, which sees
+    # them so under Wine, takes the same order.
+    captures.sort(key=lambda c: (capture_order(c.number), c.st.st_mtime_ns // 100,
                                  os.path.basename(c.path)))
     image = Image(captures)
     image.read()

@@ -60,16 +60,19 @@ class Call:
 
 
 class Result:
-    """status: the program's exit status (the low byte on Linux for a crash's code); lines: the
+    """status: the program's exit status as Windows gives it (0xC0000005 for a crash with an
+    access violation, where the mirdu-run command exits with its low byte); lines: the
     console's lines; calls; captures, in the order of their numbers; ended: how the run ended,
     in words; messages: what mirdu-run said; windows: the windows named at the end; log and
-    trace: their paths when the run kept them."""
+    trace: their paths when the run kept them; read_back: with memory=True, the bytes that the
+    program's reads asked for, else None."""
 
     def __init__(self, status, lines, calls, captures, ended, messages, windows, log=None,
-                 trace=None, screenshot=None):
+                 trace=None, screenshot=None, read_back=None):
         self.status, self.lines, self.calls, self.captures = status, lines, calls, captures
         self.ended, self.messages, self.windows = ended, messages, windows
         self.log, self.trace, self.screenshot = log, trace, screenshot
+        self.read_back = read_back
 
     def image(self, path, fill=0xFF, span=None):
         """Writes the memory image of the run's captures to path, as mirdu-image -o path

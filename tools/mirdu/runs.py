@@ -3,18 +3,16 @@ come, and the Result it leaves; the errors a run raises. Imported at a session's
 while its mirdu-run.exe is still starting."""
 
 import queue
-import re
 import shlex
 import signal
 import time
 
+from .contract import EXIT_RUNNER, EXIT_TIMEOUT, LINE_EVENTS, windows_status
 from .engine import PATIENCE
-from .options import EXIT_RUNNER, warn
+from .options import warn
 from .result import Capture, Result, call_of, link
 from .staging import Staging, why_not
 
-EXIT_TIMEOUT = 124
-SUMMARY = re.compile(r"\d+ calls? logged, ")
 
 
 class RunError(Exception):
@@ -65,7 +63,7 @@ class Run:
         self.on_event, self.sent, self.options = on_event, steps, options
         self.lines, self.calls, self.messages, self.windows = [], [], [], []
         self.steps, self.files = {}, []
-        self.exit = self.status = None
+        self.exit = self.status = self.summary = None
         self.done = False
 
     def __enter__(self):
@@ -88,6 +86,8 @@ class Run:
         kind = event.get("event")
         if "say" in event:
             self.messages.append(event["say"])
+            if "summary" in event:
+                self.summary = event
         elif "end" in event:
             self.status = event["end"]
             self.done = True
@@ -100,7 +100,7 @@ class Run:
             self.windows.append(event["line"])
         elif kind == "step":
             self.steps[event["step"]] = event
-        elif "line" in event and kind in (None, "banner", "prompt", "error"):
+        elif "line" in event and (kind is None or kind in LINE_EVENTS):
             self.lines.append(event["line"])
             if "call" in event:
                 self.calls.append(call_of(event))
@@ -157,7 +157,7 @@ class Run:
     def stop(self, status=EXIT_RUNNER, why="stopped"):
         """Ends the run as a stop: the windows are named, the program's processes ended."""
         if not self.done:
-            self.session.engine.send("stop", status, why)
+            self.session.engine.send("stop", status, why=why)
 
     def step(self, text, timeout=None):
         """Does one step (a line as --do takes it); the step's record from the trace."""
@@ -242,12 +242,14 @@ class Run:
         link(self.calls, captures)
         exit = self.exit or {}
         status = exit.get("status", self.status)
-        if isinstance(status, int) and status < 0:
-            status &= 0xFFFFFFFF    # an exception's code, as Windows gives it
+        if isinstance(status, int):
+            status = windows_status(status)
         result = Result(status, self.lines, self.calls, captures, exit.get("ended", ""),
                         self.messages, self.windows, self.options.get("log"),
-                        self.options.get("trace"), self.options.get("screenshot"))
+                        self.options.get("trace"), self.options.get("screenshot"),
+                        exit.get("memory", {}).get("read_back"))
         if check and self.done and not exit.get("program"):
-            said = [m for m in self.messages if not SUMMARY.match(m)]
+            summary = self.summary["say"] if self.summary else None
+            said = [m for m in self.messages if m != summary]
             raise RunError("\n".join(said) or result.ended or "the run failed", status, result)
         return result

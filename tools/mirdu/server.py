@@ -35,12 +35,13 @@ def wine_environment(prefix):
     return env
 
 
-def session_processes(session):
-    """Every process of the run: mirdu-run.exe's Wine processes share its session."""
+def engine_processes(engine_pid):
+    """Every Linux process of the engine's: mirdu-run.exe leads a Unix process session of its
+    own (setsid), which its Wine processes share."""
     found = []
     for name in os.listdir("/proc"):
         try:
-            if name.isdigit() and os.getsid(int(name)) == session:
+            if name.isdigit() and os.getsid(int(name)) == engine_pid:
                 found.append(int(name))
         except OSError:
             pass
@@ -66,37 +67,27 @@ class Output:
 
 
 class Signals:
-    """SIGINT, SIGTERM and SIGHUP while mirdu-run.exe runs: noted, and the loop woken, so that
-    the run is ended in order rather than cut off wherever the signal lands."""
+    """SIGINT, SIGTERM and SIGHUP while mirdu-run.exe runs: noted, not raised, so that the run is
+    ended in order rather than cut off wherever the signal lands. The run's loop looks at
+    received between its polls for events (every 0.2 s at most)."""
 
     def __init__(self):
         self.received = None
-        self.read, self.write = os.pipe2(os.O_NONBLOCK | os.O_CLOEXEC)
         self.saved = {}
 
     def __enter__(self):
         for s in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
             self.saved[s] = signal.signal(s, self.note) if signal.getsignal(s) != signal.SIG_IGN \
                 else signal.SIG_IGN
-        self.saved_fd = signal.set_wakeup_fd(self.write)
         return self
 
     def note(self, signum, frame):
         self.received = self.received or signum
 
     def __exit__(self, *exc):
-        signal.set_wakeup_fd(self.saved_fd)
         for s, handler in self.saved.items():
             signal.signal(s, handler)
-        os.close(self.read)
-        os.close(self.write)
 
-    def drain(self):
-        try:
-            while os.read(self.read, 64):
-                pass
-        except BlockingIOError:
-            pass
 
 
 class Server:
@@ -123,7 +114,7 @@ class Server:
             self.quiet([self.wine64, "wineboot"], timeout=120)
 
     def end(self, engine_pid=None):
-        """Ends every Wine process of the run (the engine's session). A server that the run
+        """Ends every Wine process of the run (the engine's Unix process session). A server that the run
         started goes with all its processes unless it lingers; one that was running before
         stays, with its own."""
         if self.started and not self.linger:
@@ -131,7 +122,7 @@ class Server:
             self.quiet([self.wineserver, "-w"])
         if engine_pid is None:
             return
-        for pid in session_processes(engine_pid):
+        for pid in engine_processes(engine_pid):
             try:
                 os.kill(pid, signal.SIGKILL)
             except OSError:

@@ -15,7 +15,7 @@ On Windows the session drives mirdu-run.exe directly, with no prefix."""
 
 import os
 
-from . import files
+from . import contract, files
 from .display import Display
 from .engine import PATIENCE, Engine
 from .machine import why_cannot_run
@@ -34,10 +34,11 @@ WINE64_LOADERS = ["/usr/lib/wine/wine64", on_path("wine64")]
 WINE32_LOADER = "/usr/lib/wine/wine"
 WINESERVERS = ["/usr/lib/wine/wineserver64", on_path("wineserver")]
 
-# A run's keyword arguments and the runner's options they stand for; True: a switch.
-OPTIONS = {"log": "--log", "trace": "--trace", "image": "--image", "screenshot": "--screenshot",
-           "dll": "--dll", "as_dll": "--as", "timeout": "--timeout",
-           "step_timeout": "--step-timeout", "steps_file": "--steps", "interactive": True}
+# A run's keyword arguments and the options of the runner they stand for (captures and steps
+# are parameters of their own). A repeatable one takes a list, and gives the option once for
+# each of its items (preload=["id.hex", "boot.bin@0x8000"]).
+OPTIONS = {o.keyword: o for o in contract.OPTIONS
+           if o.scope == "run" and o.keyword not in (None, "captures", "steps")}
 
 
 def first_existing(paths):
@@ -155,13 +156,15 @@ class Session:
         names (as_dll for --as), steps: steps done in order as the program runs."""
         engine_args = []
         for name, given in options.items():
-            flag = OPTIONS.get(name)
-            if flag is None:
+            option = OPTIONS.get(name)
+            if option is None:
                 raise TypeError("unknown option %r" % name)
-            if flag is True:
-                engine_args += ["--" + name] if given else []
+            if option.switch:
+                engine_args += [option.flag] if given else []
+            elif option.repeat and isinstance(given, (list, tuple)):
+                engine_args += [word for item in given for word in (option.flag, str(item))]
             elif given is not None:
-                engine_args += [flag, str(given)]
+                engine_args += [option.flag, str(given)]
         for step in steps:
             engine_args += ["--do", step]
         return self.start_args(engine_args + ["--", str(program)] + [str(a) for a in args],

@@ -1,7 +1,7 @@
 // One run while the program runs: its console lines to the log, standard output and the
 // trace, the closing prompt answered, the keys typed passed on, and how the run ends.
-#ifndef MIRDU_RUNNER_SESSION_H
-#define MIRDU_RUNNER_SESSION_H
+#ifndef MIRDU_RUNNER_RUNLOOP_H
+#define MIRDU_RUNNER_RUNLOOP_H
 
 #include <windows.h>
 
@@ -20,7 +20,7 @@
 #include "runner/trace.h"
 
 // What the session works with, all owned by the run.
-struct SessionParts {
+struct RunLoopParts {
     const Options &options;
     ConsoleReader &reader; // the program's consoles
     LineSinks &sinks;
@@ -32,14 +32,16 @@ struct SessionParts {
     StepRunner &steps;     // --do and --steps, and those that come later
 };
 
-class Session {
+class RunLoop {
 public:
-    explicit Session(const SessionParts &parts) : p_(parts) {}
+    explicit RunLoop(const RunLoopParts &parts) : p_(parts) {}
 
     // Until the program ends or the run is ended.
     Ending Watch();
 
     unsigned long long calls() const { return calls_; }
+    // The bytes that the program's reads asked for.
+    unsigned long long readBack() const { return reader_.readBack(); }
     // The first failure of mirdu-run's own during the run.
     const Failure &failure() const { return failure_; }
     bool pictureTaken() const { return pictureTaken_; }
@@ -64,7 +66,7 @@ private:
     Ending TimedOut();
     Ending ReaderGone();
 
-    SessionParts p_;
+    RunLoopParts p_;
     LogReader reader_;
     unsigned long long calls_ = 0, prompts_ = 0, keysSent_ = 0;
     Failure failure_;

@@ -1,4 +1,4 @@
-#include "runner/session.h"
+#include "runner/runloop.h"
 
 #include <cstdio>
 
@@ -12,7 +12,7 @@ const DWORD kIdleMs = 5, kUnreadMs = 1;
 
 } // namespace
 
-void Session::Keep(const Failure &failure)
+void RunLoop::Keep(const Failure &failure)
 {
     if (failure && !failure_)
         failure_ = failure;
@@ -20,7 +20,7 @@ void Session::Keep(const Failure &failure)
 
 // Takes the lines to the sinks and the trace and, while the run goes on, answers each closing
 // prompt once.
-bool Session::Deliver(const std::vector<std::string> &lines, bool lastHasLineEnd, bool answer)
+bool RunLoop::Deliver(const std::vector<std::string> &lines, bool lastHasLineEnd, bool answer)
 {
     p_.sinks.Write(lines, lastHasLineEnd);
     std::vector<LogLine> parsed;
@@ -41,7 +41,7 @@ bool Session::Deliver(const std::vector<std::string> &lines, bool lastHasLineEnd
     return !lines.empty();
 }
 
-bool Session::Take(bool atEnd)
+bool RunLoop::Take(bool atEnd)
 {
     std::vector<std::string> lines;
     bool lastHasLineEnd = true;
@@ -49,7 +49,7 @@ bool Session::Take(bool atEnd)
     return Deliver(lines, lastHasLineEnd, !atEnd);
 }
 
-void Session::PassKeys()
+void RunLoop::PassKeys()
 {
     if (!p_.keys)
         return;
@@ -60,7 +60,7 @@ void Session::PassKeys()
 
 // The program's windows, named on standard error, in the log and in the trace: what a
 // program that does not end waits for is mostly a message box.
-void Session::ReportWindows()
+void RunLoop::ReportWindows()
 {
     for (const std::wstring &window : DescribeWindows(p_.job.job())) {
         p_.sinks.Tell(window);
@@ -69,7 +69,7 @@ void Session::ReportWindows()
 }
 
 // The picture asked for, of the windows as they stand now; a later one replaces it.
-void Session::TakePicture()
+void RunLoop::TakePicture()
 {
     if (p_.options.screenshot.empty())
         return;
@@ -86,7 +86,7 @@ void Session::TakePicture()
 // and the console's host, which is ended last, keep it), and then the rest goes. quick: the
 // system ends mirdu-run soon (its console was closed), so only what keeps the log whole is
 // done.
-void Session::Halt(UINT status, bool quick)
+void RunLoop::Halt(UINT status, bool quick)
 {
     if (!quick) {
         ReportWindows();
@@ -97,7 +97,7 @@ void Session::Halt(UINT status, bool quick)
     p_.job.EndAll(status, quick ? 1000 : 10000);
 }
 
-Ending Session::Watch()
+Ending RunLoop::Watch()
 {
     ULONGLONG start = GetTickCount64();
     bool busy = false;
@@ -133,7 +133,7 @@ Ending Session::Watch()
     }
 }
 
-Ending Session::Ended()
+Ending RunLoop::Ended()
 {
     Take(true);
     Ending ending = ProgramEnding(p_.job.ExitCode());
@@ -145,7 +145,7 @@ Ending Session::Ended()
 }
 
 // The steps tried once, and what they did to the trace and the log; false when one failed.
-bool Session::DoSteps()
+bool RunLoop::DoSteps()
 {
     StepRunner::State state = p_.steps.Poll(p_.job.job(), stepLines_);
     stepLines_.clear();
@@ -153,7 +153,7 @@ bool Session::DoSteps()
     return state != StepRunner::kFailed;
 }
 
-void Session::RecordSteps()
+void RunLoop::RecordSteps()
 {
     for (const StepResult &step : p_.steps.TakeResults()) {
         if (!step.note.empty())
@@ -163,7 +163,7 @@ void Session::RecordSteps()
 }
 
 // A step that could not be done ends the run as a timeout does, with a status of its own.
-Ending Session::StepFailed(bool running)
+Ending RunLoop::StepFailed(bool running)
 {
     RecordSteps();
     const Failure &failure = p_.steps.failure();
@@ -175,7 +175,7 @@ Ending Session::StepFailed(bool running)
                                 L")"};
 }
 
-Ending Session::Stopped(int status)
+Ending RunLoop::Stopped(int status)
 {
     bool closed = status == kExitConsoleClosed && StopStatus();
     Halt(status, closed);
@@ -187,7 +187,7 @@ Ending Session::Stopped(int status)
 }
 
 // The Linux runner's commands that came: keys, steps, a stop. False when the run ends here.
-bool Session::TakeCommands(Ending &ending)
+bool RunLoop::TakeCommands(Ending &ending)
 {
     if (!p_.host)
         return true;
@@ -209,7 +209,7 @@ bool Session::TakeCommands(Ending &ending)
     return false;
 }
 
-Ending Session::StoppedBy(int status, const std::wstring &why)
+Ending RunLoop::StoppedBy(int status, const std::wstring &why)
 {
     Halt(status);
     return {status, why + L" (exit status " + std::to_wstring(status) + L")"};
@@ -217,7 +217,7 @@ Ending Session::StoppedBy(int status, const std::wstring &why)
 
 // The Linux runner's pipe broke (it was killed): nobody would answer the prompt or take the
 // lines, so the run ends here.
-Ending Session::HostGone()
+Ending RunLoop::HostGone()
 {
     Failure gone = Fail(kExitRunner, L"the Linux runner's pipe to mirdu-run.exe broke: the "
                                      L"program was ended");
@@ -227,7 +227,7 @@ Ending Session::HostGone()
     return {kExitRunner, L""};
 }
 
-Ending Session::TimedOut()
+Ending RunLoop::TimedOut()
 {
     Halt(kExitTimeout);
     wchar_t words[80];
@@ -238,7 +238,7 @@ Ending Session::TimedOut()
 
 // The helper that reads the consoles went (killed, crashed): nothing more can be read, so the
 // run ends here rather than wait for a prompt that nobody would answer.
-Ending Session::ReaderGone()
+Ending RunLoop::ReaderGone()
 {
     std::wstring why = p_.reader.HelperGone();
     Failure gone = Fail(kExitRunner, L"the console reader (" + why + L") went before the run "
