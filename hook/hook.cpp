@@ -8,6 +8,7 @@
 
 #include "hook/protocol.h"
 #include "runner/names.h"
+#include "shell/handle.h"
 
 void AnswerMenu(HWND window, hook::MenuRequest &request);
 
@@ -23,17 +24,15 @@ UINT RequestMessage()
 // for (its memory gone) is left alone.
 void Answer(HWND window, DWORD engine, DWORD number)
 {
-    HANDLE mapping = OpenFileMappingW(FILE_MAP_WRITE | FILE_MAP_READ, FALSE,
-                                      hook::RequestName(engine, number).c_str());
-    if (!mapping)
+    UniqueHandle mapping(OpenFileMappingW(FILE_MAP_WRITE | FILE_MAP_READ, FALSE,
+                                          hook::RequestName(engine, number).c_str()));
+    if (!mapping.valid())
         return;
-    auto request = (hook::MenuRequest *)MapViewOfFile(mapping, FILE_MAP_WRITE | FILE_MAP_READ,
-                                                      0, 0, sizeof(hook::MenuRequest));
+    UniqueView view(MapViewOfFile(mapping.get(), FILE_MAP_WRITE | FILE_MAP_READ, 0, 0,
+                                  sizeof(hook::MenuRequest)));
+    auto request = (hook::MenuRequest *)view.get();
     if (request && request->outcome == hook::kAsked)
         AnswerMenu(window, *request);
-    if (request)
-        UnmapViewOfFile(request);
-    CloseHandle(mapping);
 }
 
 } // namespace

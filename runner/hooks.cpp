@@ -22,21 +22,21 @@ std::wstring BuildFolder(int bits)
     return own.substr(0, own.find_last_of(L'\\') + 1) + L"win" + std::to_wstring(bits);
 }
 
-HMODULE LoadHookDll(std::wstring &why)
+UniqueLibrary LoadHookDll(std::wstring &why)
 {
     std::wstring path = BuildFolder(kOwnBits) + L"\\" + hook::kDllName;
-    HMODULE dll = LoadLibraryExW(path.c_str(), NULL, LOAD_WITH_ALTERED_SEARCH_PATH);
-    if (!dll)
+    UniqueLibrary dll(LoadLibraryExW(path.c_str(), NULL, LOAD_WITH_ALTERED_SEARCH_PATH));
+    if (!dll.valid())
         why = L"cannot load " + ShownPath(path) + L", which reads the program's menus: " +
               SystemMessage(GetLastError());
     return dll;
 }
 
-HHOOK SetHook(HMODULE dll, DWORD thread, std::wstring &why)
+UniqueHook SetHook(HMODULE dll, DWORD thread, std::wstring &why)
 {
     auto procedure = (HOOKPROC)(void (*)())GetProcAddress(dll, hook::kHookProcedure);
-    HHOOK hook = procedure ? SetWindowsHookExW(WH_GETMESSAGE, procedure, dll, thread) : NULL;
-    if (!hook)
+    UniqueHook hook(procedure ? SetWindowsHookExW(WH_GETMESSAGE, procedure, dll, thread) : NULL);
+    if (!hook.valid())
         why = L"cannot set the hook that reads the program's menus in its thread: " +
               SystemMessage(GetLastError());
     return hook;
@@ -48,17 +48,10 @@ struct ProgramHooks::Hooked {
     DWORD thread = 0;
     State state = kPending;
     std::wstring why;
-    HHOOK hook = NULL;              // set by this process, or
+    UniqueHook hook;                // set by this process, or
     ChildJob helper;                // held by the other build's mirdu-run.exe,
     UniqueHandle commands, answers; // whose standard input (closed: it lets go) and output
     std::string said;
-
-    ~Hooked()
-    {
-        if (hook)
-            UnhookWindowsHookEx(hook);
-        commands.reset();
-    }
 
     bool StartHelper(int bits)
     {
@@ -122,8 +115,6 @@ ProgramHooks::ProgramHooks() = default;
 ProgramHooks::~ProgramHooks()
 {
     hooked_.clear();
-    if (dll_)
-        FreeLibrary(dll_);
 }
 
 ProgramHooks::State ProgramHooks::Hook(HWND window, std::wstring &why)
@@ -145,20 +136,14 @@ ProgramHooks::State ProgramHooks::Hook(HWND window, std::wstring &why)
                       SystemMessage(GetLastError()));
     } else if (bits != kOwnBits) {
         hooked.StartHelper(bits);
-    } else if ((dll_ || (dll_ = LoadHookDll(hooked.why))) &&
-               (hooked.hook = SetHook(dll_, thread, hooked.why))) {
-        hooked.state = kSet;
+    } else if (dll_.valid() || (dll_ = LoadHookDll(hooked.why)).valid()) {
+        hooked.hook = SetHook(dll_.get(), thread, hooked.why);
+        hooked.state = hooked.hook.valid() ? kSet : kFailed;
     } else {
         hooked.state = kFailed;
     }
     why = hooked.why;
     return hooked.state;
-}
-
-MenuRequest::~MenuRequest()
-{
-    if (view_)
-        UnmapViewOfFile(view_);
 }
 
 std::unique_ptr<MenuRequest> MenuRequest::Post(HWND window, const std::wstring &path,
@@ -171,14 +156,13 @@ std::unique_ptr<MenuRequest> MenuRequest::Post(HWND window, const std::wstring &
         INVALID_HANDLE_VALUE, NULL, PAGE_READWRITE, 0, sizeof(hook::MenuRequest),
         hook::RequestName(GetCurrentProcessId(), number).c_str()));
     if (request->mapping_.valid())
-        request->view_ = (hook::MenuRequest *)MapViewOfFile(
-            request->mapping_.get(), FILE_MAP_WRITE | FILE_MAP_READ, 0, 0,
-            sizeof(hook::MenuRequest));
-    if (!request->view_) {
+        request->view_.reset(MapViewOfFile(request->mapping_.get(), FILE_MAP_WRITE | FILE_MAP_READ,
+                                           0, 0, sizeof(hook::MenuRequest)));
+    if (!request->view_.valid()) {
         why = L"cannot make the memory for a menu request: " + SystemMessage(GetLastError());
         return nullptr;
     }
-    lstrcpynW(request->view_->path, path.c_str(), hook::kPathChars);
+    lstrcpynW(request->request()->path, path.c_str(), hook::kPathChars);
     static UINT message = RegisterWindowMessageW(hook::kRequestMessage);
     if (!PostMessageW(window, message, GetCurrentProcessId(), number)) {
         why = L"cannot post to the window: " + SystemMessage(GetLastError());
@@ -191,16 +175,17 @@ std::unique_ptr<MenuRequest> MenuRequest::Post(HWND window, const std::wstring &
 int HoldHook(DWORD thread)
 {
     std::wstring why;
-    HMODULE dll = LoadHookDll(why);
-    HHOOK hook = dll ? SetHook(dll, thread, why) : NULL;
-    std::string line = hook ? "hooked\n" : "error " + Utf8(why) + "\n";
+    UniqueLibrary dll = LoadHookDll(why);
+    UniqueHook hook;
+    if (dll.valid())
+        hook = SetHook(dll.get(), thread, why);
+    std::string line = hook.valid() ? "hooked\n" : "error " + Utf8(why) + "\n";
     DWORD done = 0;
     WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), line.data(), (DWORD)line.size(), &done, NULL);
-    if (!hook)
+    if (!hook.valid())
         return kExitRunner;
     char byte;
     while (ReadFile(GetStdHandle(STD_INPUT_HANDLE), &byte, 1, &done, NULL) && done) {
     }
-    UnhookWindowsHookEx(hook);
-    return 0;
+    return 0; // the hook goes before the library
 }

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "hook/protocol.h"
-#include "shell/handle.h"
+#include "runner/owners.h"
 
 class ProgramHooks {
 public:
@@ -22,7 +22,7 @@ public:
     ProgramHooks();
     ProgramHooks(const ProgramHooks &) = delete;
     ProgramHooks &operator=(const ProgramHooks &) = delete;
-    ~ProgramHooks();
+    ~ProgramHooks(); // the hooks go before the library that holds their procedure
 
     // Sets the hook in the thread of the window, or sees how far the setting has come. Never
     // waits: a helper that is starting is kPending. kFailed with why.
@@ -31,7 +31,7 @@ public:
 private:
     struct Hooked;
     std::vector<std::unique_ptr<Hooked>> hooked_;
-    HMODULE dll_ = NULL; // this build's, loaded for the hooks it sets itself
+    UniqueLibrary dll_; // this build's, loaded for the hooks it sets itself
 };
 
 // A menu request in its shared memory, posted to the window (see hook/protocol.h); gone with
@@ -40,19 +40,19 @@ class MenuRequest {
 public:
     MenuRequest(const MenuRequest &) = delete;
     MenuRequest &operator=(const MenuRequest &) = delete;
-    ~MenuRequest();
     // Null with why when it cannot be asked.
     static std::unique_ptr<MenuRequest> Post(HWND window, const std::wstring &path,
                                              std::wstring &why);
     // kAsked until the hook has answered.
-    hook::Outcome outcome() const { return (hook::Outcome)view_->outcome; }
-    const hook::MenuRequest &answer() const { return *view_; }
+    hook::Outcome outcome() const { return (hook::Outcome)request()->outcome; }
+    const hook::MenuRequest &answer() const { return *request(); }
     ULONGLONG posted() const { return posted_; }
 
 private:
     MenuRequest() = default;
+    hook::MenuRequest *request() const { return (hook::MenuRequest *)view_.get(); }
     UniqueHandle mapping_;
-    hook::MenuRequest *view_ = nullptr;
+    UniqueView view_;
     ULONGLONG posted_ = 0;
 };
 

@@ -23,6 +23,11 @@
 //   {"ready": true}             (--serve) waiting for the next run
 //   {"end": STATUS}             (--serve) the run is over, with its exit status
 // Strings are JSON strings of UTF-8 text.
+//
+// The engine's other channels are its own, not the host's: a menu request to mirdu-hook.dll
+// in the program is a fixed layout in shared memory (hook/protocol.h), which a hook of either
+// machine type reads with no parser; and the other build's helper that holds such a hook says
+// one line, "hooked" or "error WHY" (hooks.h).
 #ifndef MIRDU_RUNNER_HOST_H
 #define MIRDU_RUNNER_HOST_H
 

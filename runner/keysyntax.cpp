@@ -113,59 +113,78 @@ void Hold(wchar_t modifier, KeyStroke &stroke)
         stroke.shift = true;
 }
 
+// The modifiers held as the keys are read: for the next key, or for the group that is open.
+struct Modifiers {
+    KeyStroke held, group;
+    bool inGroup = false;
+
+    KeyStroke Next() const { return inGroup ? group : held; }
+    // Whether c only changes what is held: a modifier, or the ( and ) of a group.
+    bool Take(wchar_t c)
+    {
+        if (IsModifier(c) && !inGroup) {
+            Hold(c, held);
+        } else if (c == L'(' && !inGroup && held.chord()) {
+            inGroup = true;
+            group = held;
+            held = KeyStroke();
+        } else if (c == L')' && inGroup) {
+            inGroup = false;
+        } else {
+            return false;
+        }
+        return true;
+    }
+    // A key was typed: what was held for it alone is let go.
+    void Typed()
+    {
+        if (!inGroup)
+            held = KeyStroke();
+    }
+};
+
+// The key that starts at text[i], with stroke's modifiers, added to keys; i is left at its last
+// character. Empty, or why it is no key.
+std::wstring ReadKey(const std::wstring &text, size_t &i, bool inGroup, KeyStroke stroke,
+                     std::vector<KeyStroke> &keys)
+{
+    wchar_t c = text[i];
+    if (c == L'{') {
+        // "{}}" is a brace: the first } after at least one character closes.
+        size_t end = text.find(L'}', i + 2);
+        if (end == std::wstring::npos)
+            return L"a { is not closed: write {{} for a brace";
+        std::wstring inside = text.substr(i + 1, end - i - 1);
+        i = end;
+        return ParseBraces(inside, stroke, keys);
+    }
+    if (c == L'}' || c == L')' || c == L'(' || (inGroup && IsModifier(c)))
+        return std::wstring(L"a ") + c + L" stands alone: write {" + c + L"} for the character";
+    if (c == L'\n' || c == L'\t')
+        stroke.key = c == L'\n' ? VK_RETURN : VK_TAB; // typed as its key
+    else
+        stroke.ch = c;
+    keys.push_back(stroke);
+    return L"";
+}
+
 } // namespace
 
 std::wstring ParseKeys(const std::wstring &text, std::vector<KeyStroke> &keys)
 {
     keys.clear();
-    KeyStroke held;              // the modifiers for the next key or group
-    bool inGroup = false;
-    KeyStroke group;             // those held for the group that is open
+    Modifiers modifiers;
     for (size_t i = 0; i < text.size(); i++) {
-        wchar_t c = text[i];
-        KeyStroke stroke = inGroup ? group : held;
-        if (IsModifier(c) && !inGroup) {
-            Hold(c, held);
+        if (text[i] == L'\r' || modifiers.Take(text[i]))
             continue;
-        }
-        if (c == L'(' && !inGroup && held.chord()) {
-            inGroup = true;
-            group = held;
-            held = KeyStroke();
-            continue;
-        }
-        if (c == L')' && inGroup) {
-            inGroup = false;
-            continue;
-        }
-        if (c == L'{') {
-            // "{}}" is a brace: the first } after at least one character closes.
-            size_t end = text.find(L'}', i + 2);
-            if (end == std::wstring::npos)
-                return L"a { is not closed: write {{} for a brace";
-            std::wstring why = ParseBraces(text.substr(i + 1, end - i - 1), stroke, keys);
-            if (!why.empty())
-                return why;
-            i = end;
-        } else if (c == L'\n' || c == L'\t') {
-            // A line end or tab in the text is typed as its key.
-            stroke.key = c == L'\n' ? VK_RETURN : VK_TAB;
-            keys.push_back(stroke);
-        } else if (c == L'\r') {
-            continue;
-        } else if (c == L'}' || c == L')' || c == L'(' || (inGroup && IsModifier(c))) {
-            return std::wstring(L"a ") + c + L" stands alone: write {" + c + L"} for the "
-                   L"character";
-        } else {
-            stroke.ch = c;
-            keys.push_back(stroke);
-        }
-        if (!inGroup)
-            held = KeyStroke();
+        std::wstring why = ReadKey(text, i, modifiers.inGroup, modifiers.Next(), keys);
+        if (!why.empty())
+            return why;
+        modifiers.Typed();
     }
-    if (inGroup)
+    if (modifiers.inGroup)
         return L"a ( after a modifier is not closed";
-    if (held.chord())
+    if (modifiers.held.chord())
         return L"the keys end in a modifier (^, % or +) that holds no key: write {^}, {%} or "
                L"{+} for the character";
     if (keys.empty())

@@ -44,6 +44,24 @@ struct BitmapTraits {
 };
 using UniqueBitmap = UniqueAny<BitmapTraits>;
 
+// A library that the engine loaded itself.
+struct LibraryTraits {
+    using Type = HMODULE;
+    static constexpr Type None() { return NULL; }
+    static bool Valid(Type module) { return module != NULL; }
+    static void Close(Type module) { FreeLibrary(module); }
+};
+using UniqueLibrary = UniqueAny<LibraryTraits>;
+
+// A hook of SetWindowsHookEx.
+struct WindowsHookTraits {
+    using Type = HHOOK;
+    static constexpr Type None() { return NULL; }
+    static bool Valid(Type hook) { return hook != NULL; }
+    static void Close(Type hook) { UnhookWindowsHookEx(hook); }
+};
+using UniqueHook = UniqueAny<WindowsHookTraits>;
+
 // A reference to a COM object.
 template <typename Interface>
 struct ComTraits {
