@@ -15,19 +15,9 @@ struct VerbName {
     const wchar_t *usage; // its words after the verb; one in [] may be left out
 };
 
-const VerbName kVerbs[] = {{L"window", Step::kWindow, L"TITLE"},
-                           {L"click", Step::kClick, L"NAME"},
-                           {L"fill", Step::kFill, L"NAME TEXT"},
-                           {L"open", Step::kOpen, L"PATH"},
-                           {L"answer", Step::kAnswer, L"BUTTON"},
-                           {L"wait", Step::kWait, L"TEXT"},
-                           {L"close", Step::kClose, L""},
-                           {L"menu", Step::kMenu, L"PATH"},
-                           {L"keys", Step::kKeys, L"[#ID] TEXT"},
-                           {L"select", Step::kSelect, L"NAME ITEM"},
-                           {L"tab", Step::kTab, L"[#ID] TEXT"},
-                           {L"check", Step::kCheck, L"NAME"},
-                           {L"uncheck", Step::kUncheck, L"NAME"}};
+#define MIRDU_STEP_NAME(id, verb, words) {verb, Step::k##id, words},
+const VerbName kVerbs[] = {MIRDU_STEP_VERBS(MIRDU_STEP_NAME)};
+#undef MIRDU_STEP_NAME
 
 std::wstring VerbList()
 {

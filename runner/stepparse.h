@@ -7,12 +7,15 @@
 #include <utility>
 #include <vector>
 
+#include "runner/contract.h"
 #include "runner/keysyntax.h"
 #include "runner/report.h"
 
 struct Step {
-    enum Verb { kWindow, kClick, kFill, kOpen, kAnswer, kWait, kClose, kMenu, kKeys, kSelect,
-                kTab, kCheck, kUncheck } verb = kClose;
+    // kWindow, kClick, ...: the verbs of the runners' contract, in its order.
+#define MIRDU_STEP_ID(id, verb, words) k##id,
+    enum Verb { MIRDU_STEP_VERBS(MIRDU_STEP_ID) } verb = kClose;
+#undef MIRDU_STEP_ID
     std::vector<std::wstring> args;
     std::vector<KeyStroke> keys; // keys: its TEXT
     double seconds = 0; // within=SECONDS; 0: the runner's default

@@ -32,8 +32,13 @@ class Option:
         return self.help
 
 
-STEPS = ("window TITLE, click NAME, fill NAME TEXT, open PATH, answer BUTTON, wait TEXT, close, "
-         "menu PATH, keys [#ID] TEXT, select NAME ITEM, tab [#ID] TEXT, check NAME, uncheck NAME")
+# The steps' verbs and the words each takes after it (one in [] may be left out), in the order
+# of the engine's Step::Verb, which is made from this list.
+STEP_VERBS = [("window", "TITLE"), ("click", "NAME"), ("fill", "NAME TEXT"), ("open", "PATH"),
+              ("answer", "BUTTON"), ("wait", "TEXT"), ("close", ""), ("menu", "PATH"),
+              ("keys", "[#ID] TEXT"), ("select", "NAME ITEM"), ("tab", "[#ID] TEXT"),
+              ("check", "NAME"), ("uncheck", "NAME")]
+STEPS = ", ".join((verb + " " + words).strip() for verb, words in STEP_VERBS)
 
 OPTIONS = [
     Option("--captures", "DIR", BOTH, "captures",
@@ -246,6 +251,11 @@ def cpp_header():
     out += ["};", "", "const wchar_t kUsageText[] =", cpp_string(usage) + ";", "",
             "const wchar_t kHelpText[] =", cpp_string(rest) + ";", ""]
     out += ['const char kEvent%s[] = "%s";' % (k.capitalize(), k) for k in EVENTS]
+    out += ["", "// The steps' verbs: X(Id, L\"verb\", L\"the words after it\").",
+            "#define MIRDU_STEP_VERBS(X) \\"]
+    out += ['    X(%s, L"%s", L"%s")%s' % (verb.capitalize(), verb, words,
+                                         " \\" if n < len(STEP_VERBS) - 1 else "")
+            for n, (verb, words) in enumerate(STEP_VERBS)]
     out += ["", "#endif", ""]
     return "\n".join(out)
 
