@@ -55,6 +55,27 @@ std::wstring Choices(const std::vector<Control> &controls)
            L"in: " + (choices.empty() ? L"none" : choices);
 }
 
+std::vector<std::wstring> TreeTexts(const std::vector<TreeItem> &items)
+{
+    std::vector<std::wstring> texts;
+    for (const TreeItem &item : items)
+        texts.push_back(item.text);
+    return texts;
+}
+
+// Where a walk down a tree has come to: the item and the path of texts that leads to it.
+struct TreeWalk {
+    unsigned long long parent = 0;
+    std::wstring path;
+
+    void Enter(const TreeItem &item)
+    {
+        parent = item.handle;
+        path += (path.empty() ? L"" : L">") + item.text;
+    }
+    std::wstring Under() const { return path.empty() ? L"" : L" under " + Quoted(path); }
+};
+
 class SelectAction : public StepAction {
 public:
     SelectAction(const std::wstring &name, const std::wstring &item) : name_(name), item_(item) {}
@@ -123,50 +144,38 @@ private:
         text_ = texts[index];
     }
 
-    // Level by level, each opened before its children are read.
+    // Level by level, each opened before its children are read. A tree whose one root holds
+    // the rest (regedit's "My Computer") may be named without it.
     void ChooseInTree(const Control &control, StepTry &t)
     {
         std::vector<std::wstring> levels = PathLevels(item_);
+        TreeWalk walk;
         std::vector<TreeItem> items;
-        std::wstring why, path, under;
-        unsigned long long parent = 0;
-        for (size_t level = 0; level < levels.size(); level++) {
-            if (!TreeChildren(control.window, parent, items, why)) {
+        std::wstring why;
+        for (size_t level = 0; level < levels.size();) {
+            if (!TreeChildren(control.window, walk.parent, items, why)) {
                 t.waiting = why + where_;
                 return;
             }
-            std::vector<std::wstring> texts;
-            for (const TreeItem &item : items)
-                texts.push_back(item.text);
-            int index = ::Find(texts, levels[level]);
-            // A tree whose one root holds the rest (regedit's "My Computer") may be named
-            // without it.
-            if (index < 0 && level == 0 && parent == 0 && items.size() == 1 &&
-                levels.size() > 0 && !SameText(items[0].text, levels[0])) {
-                ExpandTreeItem(control.window, items[0].handle);
-                parent = items[0].handle;
-                path = items[0].text;
-                under = L" under " + Quoted(path);
-                level--;
-                continue;
-            }
-            if (index < 0) {
-                t.waiting = L"no item " + Quoted(levels[level]) + under + where_;
-                t.has = Items(texts);
+            int index = ::Find(TreeTexts(items), levels[level]);
+            bool unnamedRoot = index < 0 && walk.parent == 0 && items.size() == 1;
+            if (index < 0 && !unnamedRoot) {
+                t.waiting = L"no item " + Quoted(levels[level]) + walk.Under() + where_;
+                t.has = Items(TreeTexts(items));
                 return;
             }
-            parent = items[index].handle;
-            path += (path.empty() ? L"" : L">") + items[index].text;
-            under = L" under " + Quoted(path);
-            if (level + 1 < levels.size())
-                ExpandTreeItem(control.window, parent);
+            walk.Enter(items[unnamedRoot ? 0 : index]);
+            if (!unnamedRoot)
+                level++;
+            if (level < levels.size())
+                ExpandTreeItem(control.window, walk.parent);
         }
-        if (!ChooseTreeItem(control.window, parent, why)) {
+        if (!ChooseTreeItem(control.window, walk.parent, why)) {
             t.waiting = why + where_;
             return;
         }
-        tree_ = parent;
-        text_ = path;
+        tree_ = walk.parent;
+        text_ = walk.path;
     }
 
     // The choice made, as the control reads it back: a program may undo it.

@@ -261,7 +261,7 @@ class StepsCases:
                 self.assertIn("mirdu-run: step 2 (%s): %s\n" % (shown, message % title), errors)
                 self.assertIn(", step 2 failed (exit status 123)", errors)
 
-    def test_wines_notepad_and_winecfg_are_driven_by_their_menus_keys_and_combo_box(self):
+    def test_wines_notepad_winecfg_and_regedit_are_driven_by_menus_keys_combo_and_tree(self):
         # Programs that nobody here wrote, of this lane's machine type: notepad types two lines,
         # saves them through File>Save As and ends through File>Exit; winecfg (which starts
         # itself again as a 64-bit program) chooses another Windows version, which the prefix
@@ -308,6 +308,27 @@ class StepsCases:
             self.assertEqual(choose(other), had)
         finally:
             self.assertEqual(choose(had), other)
+
+        # regedit's tree has one root, "My Computer", which a path may leave out; a level that
+        # is not there fails with the path walked and the items under it.
+        trace = os.path.join(files, "regedit.jsonl")
+        for key, status in [("HKEY_CURRENT_USER>Software", 0), ("HKEY_CURRENT_USER>Nope", 123)]:
+            self.start("regedit-" + str(status),
+                       ["--trace", self.path(trace), "--step-timeout", "2", "--do",
+                        'window "Registry Editor"', "--do", 'select #2002 "%s"' % key, "--do",
+                        "close"], [], own=(folder, "regedit.exe") if ARCH == "win32" else
+                       ("regedit.exe",))
+            code, errors = self.finish()
+            self.assertEqual(code, status, errors)
+            with open(trace, encoding="utf-8") as f:
+                chose = [r for r in map(json.loads, f) if r.get("step") == 2]
+            if status == 0:
+                self.assertEqual([r["item"]["text"] for r in chose],
+                                 ["My Computer>HKEY_CURRENT_USER>Software"])
+            else:
+                self.assertIn('no item "Nope" under "My Computer>HKEY_CURRENT_USER" in the tree '
+                              'view #2002 of "Registry Editor" after 2 s; it has: ', errors)
+                self.assertIn('"Software"', errors)
 
 
 def windows_name(path):
@@ -500,7 +521,7 @@ class RunTool(StepsCases, FaultCases, MemoryCases, unittest.TestCase):
         first (a path in the test's folder, or absolute) that holds something else than a DLL.
         Without out the client prints its results on the console. drive None leaves drive F:
         as it is; setup is called before the run starts. own: a program of Wine's own instead,
-        by its folder in C:\\windows and its name, run with no arguments."""
+        by its path in C:\\windows, run with no arguments."""
         self.folder = scratch("run-" + name)
         self.program = os.path.join(self.folder, "program")
         os.mkdir(self.program)
@@ -839,7 +860,7 @@ class WindowsRunTool(StepsCases, FaultCases, MemoryCases, unittest.TestCase):
         self.marker = "exe-%s-%d" % (name, os.getpid())
         command = [WINE, os.path.join(BUILD, "mirdu-run.exe"), "--log", self.log] + options
         if own:
-            command += ["--", "C:\\windows\\%s\\%s" % own]
+            command += ["--", "C:\\windows\\" + "\\".join(own)]
         else:
             command += ["--", os.path.join(self.program, client), "--out", self.out,
                         "mark:" + self.marker] + steps
