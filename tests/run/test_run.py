@@ -630,7 +630,7 @@ class RunTool(StepsCases, FaultCases, MemoryCases, unittest.TestCase):
                 self.assertFalse(os.path.exists(self.out), "the program ran")
                 if self.extra:
                     # Named as Wine names it from Linux: C: through the prefix's dosdevices.
-                    named = re.match(r"mirdu-run: (.*) would be loaded", errors)
+                    named = re.search(r"^mirdu-run: (.*) would be loaded", errors, re.M)
                     self.assertIn(os.path.realpath(self.extra), [
                         os.path.realpath(named.group(1)) if named else None] + [
                         self.extra if self.extra in errors else None], errors)

@@ -20,11 +20,13 @@ PATIENCE = 30
 
 class Engine:
     """answers: question -> function(event) -> answer text. errors: where Wine's own messages
-    go (a function of bytes). The staging folder of the run going on, if any, is drained while
+    go (a function of bytes). folder: the engine's working folder until a run gives it its own
+    (None: this process's). The staging folder of the run going on, if any, is drained while
     the engine runs (use_staging)."""
 
-    def __init__(self, command, env, answers, errors):
+    def __init__(self, command, env, answers, errors, folder=None):
         self.command, self.env, self.answers, self.errors = command, env, answers, errors
+        self.folder = folder
         self.staging = None
         self.events = queue.Queue()
         self.process = None
@@ -36,7 +38,7 @@ class Engine:
     def start(self):
         self.process = subprocess.Popen(
             self.command, stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-            env=self.env, start_new_session=True)
+            env=self.env, cwd=self.folder, start_new_session=True)
         self.stop_reading, stop_write = os.pipe()
         self.stop_write = stop_write
         for target in (self.read_events, self.pass_errors, self.drain_staging):

@@ -76,7 +76,9 @@ class Session:
         """Starts the session's mirdu-run.exe; the first run waits until it is ready, so that
         the run is made ready while it starts."""
         try:
-            self.engine = Engine(self.command(), self.env, self.answers(), self.errors)
+            command = self.command()
+            self.engine = Engine(command, self.env, self.answers(), self.errors,
+                                 self.engine_folder())
             self.engine.start()
             self.ready = False
         except BaseException:
@@ -112,6 +114,12 @@ class Session:
         self.server = Server(wine64, wineserver, self.env, self.linger)
         self.server.start()
         return self.display.wrap([wine64 if wide else WINE32_LOADER, engine, "--serve"])
+
+    def engine_folder(self):
+        """Where the engine starts: not this process's folder, which a run's drive F: may map
+        while Wine opens it as the engine's first folder (F: is moved to the run's staging
+        folder as the engine starts). Each run gives the engine its folder (--cwd)."""
+        return os.path.join(self.prefix.path, "drive_c") if self.prefix else None
 
     def answers(self):
         if self.prefix is None:
