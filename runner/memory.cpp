@@ -60,12 +60,12 @@ private:
 // Lays one preload in the open memory; its addresses go to ranges.
 Failure Lay(const std::wstring &preload, AddressRanges &ranges)
 {
-    PreloadSpec spec;
+    PreloadSource source;
     std::wstring why;
-    if (!ParsePreloadSpec(preload, spec, why))
+    if (!ParsePreloadSource(preload, source, why))
         return Fail(kExitBadOptions, L"argument --preload: " + why);
     Gathered gathered(ranges);
-    return ReadPreload(spec, [&](uint32_t addr, const unsigned char *data, size_t size) {
+    return ReadPreload(source, [&](uint32_t addr, const unsigned char *data, size_t size) {
         gathered.Add(addr, data, size);
     });
 }

@@ -18,7 +18,7 @@ public:
     ~RunMemory() { Remove(); }
 
     // Makes the memory in folder and lays the preloads (as --preload gives them, each checked
-    // by ParsePreloadSpec) in it in their order. Where one overlaps those before it, it wins,
+    // by ParsePreloadSource) in it in their order. Where one overlaps those before it, it wins,
     // and tell says so in one line. Names the file to the program from now on.
     Failure Make(const std::wstring &folder, const std::vector<std::wstring> &preloads,
                  const std::function<void(const std::wstring &)> &tell);

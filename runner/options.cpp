@@ -70,8 +70,8 @@ bool AddSteps(const std::wstring &flag, const std::wstring &value,
 // A --preload, checked as it is given; it implies --memory.
 bool AddPreload(const std::wstring &value, Options &options, std::wstring &why)
 {
-    PreloadSpec spec;
-    if (!ParsePreloadSpec(value, spec, why))
+    PreloadSource source;
+    if (!ParsePreloadSource(value, source, why))
         return why = L"argument --preload: " + why, false;
     options.preloads.push_back(value);
     options.memory = true;
@@ -84,25 +84,25 @@ struct Given {
     std::wstring timeout, stepTimeout;
 };
 
-const OptionSpec *FindOption(const std::wstring &flag)
+const OptionEntry *FindOption(const std::wstring &flag)
 {
-    const auto *spec = std::find_if(std::begin(kOptionSpecs), std::end(kOptionSpecs),
-                                    [&](const OptionSpec &o) { return flag == o.flag; });
-    return spec == std::end(kOptionSpecs) ? nullptr : spec;
+    const auto *entry = std::find_if(std::begin(kOptionTable), std::end(kOptionTable),
+                                     [&](const OptionEntry &o) { return flag == o.flag; });
+    return entry == std::end(kOptionTable) ? nullptr : entry;
 }
 
 // The option at argv[i] and its value, from "--flag=value" or the next word; i moves past
 // what was taken. False with why when it is none or its value is missing.
-bool TakeOption(int argc, wchar_t **argv, int &i, const OptionSpec *&spec, std::wstring &value,
+bool TakeOption(int argc, wchar_t **argv, int &i, const OptionEntry *&entry, std::wstring &value,
                 std::wstring &why)
 {
     std::wstring arg = argv[i];
     size_t equals = arg.find(L'=');
     std::wstring flag = arg.substr(0, equals);
-    spec = FindOption(flag);
-    if (!spec || (!spec->takesValue && equals != std::wstring::npos))
+    entry = FindOption(flag);
+    if (!entry || (!entry->takesValue && equals != std::wstring::npos))
         return why = L"unrecognized arguments: " + arg, false;
-    if (!spec->takesValue)
+    if (!entry->takesValue)
         return true;
     if (equals != std::wstring::npos)
         value = arg.substr(equals + 1);
@@ -114,10 +114,10 @@ bool TakeOption(int argc, wchar_t **argv, int &i, const OptionSpec *&spec, std::
 }
 
 // Puts an option's value where it belongs; false with why when it is wrong.
-bool Apply(const OptionSpec &spec, const std::wstring &value, Options &options, Given &given,
+bool Apply(const OptionEntry &entry, const std::wstring &value, Options &options, Given &given,
            ProcessChanges &changes, std::wstring &why)
 {
-    switch (spec.id) {
+    switch (entry.id) {
     case OptionId::kCaptures: options.captures = value; break;
     case OptionId::kLog: options.log = value; break;
     case OptionId::kTrace: options.trace = value; break;
@@ -132,7 +132,7 @@ bool Apply(const OptionSpec &spec, const std::wstring &value, Options &options, 
     case OptionId::kPreload: return AddPreload(value, options, why);
     case OptionId::kHost: options.host = true; break;
     case OptionId::kDo:
-    case OptionId::kSteps: return AddSteps(spec.flag, value, options.steps, why);
+    case OptionId::kSteps: return AddSteps(entry.flag, value, options.steps, why);
     // The folder that relative paths start from, as the Linux runner's user has it: the one
     // that Wine gave mirdu-run.exe at its start may be on a drive that a run remaps.
     case OptionId::kCwd:
@@ -141,8 +141,8 @@ bool Apply(const OptionSpec &spec, const std::wstring &value, Options &options, 
         break;
     default: break;
     }
-    if (spec.runners == Runners::kLinux)
-        WriteError(std::wstring(L"mirdu-run: ") + spec.flag +
+    if (entry.runners == Runners::kLinux)
+        WriteError(std::wstring(L"mirdu-run: ") + entry.flag +
                    L" is for the Linux runner (Wine): ignored on Windows\n");
     return true;
 }
@@ -188,10 +188,10 @@ ParseResult ParseOptions(int argc, wchar_t **argv, Options &options, ProcessChan
         }
         if (arg.size() < 2 || arg[0] != L'-')
             break;
-        const OptionSpec *spec = nullptr;
+        const OptionEntry *entry = nullptr;
         std::wstring value;
-        if (!TakeOption(argc, argv, i, spec, value, why) ||
-            !Apply(*spec, value, options, given, changes, why))
+        if (!TakeOption(argc, argv, i, entry, value, why) ||
+            !Apply(*entry, value, options, given, changes, why))
             return Bad(why);
     }
     if (i >= argc)

@@ -71,22 +71,22 @@ int HexDigit(char c)
 
 } // namespace
 
-bool ParsePreloadSpec(const std::wstring &text, PreloadSpec &spec, std::wstring &why)
+bool ParsePreloadSource(const std::wstring &text, PreloadSource &source, std::wstring &why)
 {
-    spec = PreloadSpec();
+    source = PreloadSource();
     size_t at = text.find_last_of(L'@');
     if (at != std::wstring::npos && at + 1 < text.size() && iswdigit(text[at + 1])) {
-        spec.path = text.substr(0, at);
-        if (!ParseAddress(text.substr(at + 1), spec.addr))
+        source.path = text.substr(0, at);
+        if (!ParseAddress(text.substr(at + 1), source.addr))
             return why = L"'" + text.substr(at + 1) + L"' in '" + text + L"' is no address from "
                          L"0 to 0xFFFFFFFF (0x hex or decimal)", false;
-        if (spec.path.empty())
+        if (source.path.empty())
             return why = L"'" + text + L"' names no file before the @", false;
         return true;
     }
-    spec.path = text;
-    spec.hex = EndsWith(text, L".hex") || EndsWith(text, L".ihex");
-    if (!spec.hex)
+    source.path = text;
+    source.hex = EndsWith(text, L".hex") || EndsWith(text, L".ihex");
+    if (!source.hex)
         return why = L"'" + text + L"' is neither Intel HEX (FILE.hex, FILE.ihex) nor raw bytes at "
                      L"an address (FILE@ADDR)", false;
     return true;
@@ -215,21 +215,21 @@ bool HexReader::Record(const unsigned char *bytes, size_t count, std::wstring &w
     }
 }
 
-Failure ReadPreload(const PreloadSpec &spec, const PreloadSink &sink)
+Failure ReadPreload(const PreloadSource &source, const PreloadSink &sink)
 {
-    const std::wstring named = L"--preload " + ShownPath(spec.path) + L": ";
-    UniqueHandle file(CreateFileW(FullPath(spec.path).c_str(), GENERIC_READ,
+    const std::wstring named = L"--preload " + ShownPath(source.path) + L": ";
+    UniqueHandle file(CreateFileW(FullPath(source.path).c_str(), GENERIC_READ,
                                   FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING, 0, NULL));
     LARGE_INTEGER size = {};
     if (!file.valid() || !GetFileSizeEx(file.get(), &size))
         return Fail(kExitRunner, named + L"cannot read it: " + SystemMessage(GetLastError()));
-    if (!spec.hex && spec.addr + uint64_t(size.QuadPart) > kAddressSpace)
+    if (!source.hex && source.addr + uint64_t(size.QuadPart) > kAddressSpace)
         return Fail(kExitRunner, named + L"its " + std::to_wstring(size.QuadPart) +
-                                     L" bytes at " + Hex8(spec.addr) + L" run past FFFFFFFF, the "
-                                     L"end of the 4 GiB address space");
+                                     L" bytes at " + Hex8(source.addr) +
+                                     L" run past FFFFFFFF, the end of the 4 GiB address space");
     std::vector<unsigned char> piece(kPiece);
     HexReader hex(sink);
-    uint64_t at = spec.addr;
+    uint64_t at = source.addr;
     std::wstring why;
     for (;;) {
         DWORD got = 0;
@@ -237,13 +237,13 @@ Failure ReadPreload(const PreloadSpec &spec, const PreloadSink &sink)
             return Fail(kExitRunner, named + L"cannot read it: " + SystemMessage(GetLastError()));
         if (got == 0)
             break;
-        if (spec.hex && !hex.Feed(reinterpret_cast<const char *>(piece.data()), got, why))
+        if (source.hex && !hex.Feed(reinterpret_cast<const char *>(piece.data()), got, why))
             return Fail(kExitRunner, named + why);
-        if (!spec.hex)
+        if (!source.hex)
             sink(static_cast<uint32_t>(at), piece.data(), got);
         at += got;
     }
-    if (spec.hex && !hex.Finish(why))
+    if (source.hex && !hex.Finish(why))
         return Fail(kExitRunner, named + why);
     return {};
 }

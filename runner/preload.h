@@ -12,7 +12,7 @@
 
 #include "runner/report.h"
 
-struct PreloadSpec {
+struct PreloadSource {
     std::wstring path;
     bool hex = false;
     uint32_t addr = 0; // raw bytes: where they go
@@ -20,7 +20,7 @@ struct PreloadSpec {
 
 // The option's value taken apart; false with why when it names no preload. The last "@" that
 // a number follows starts ADDR: "me@home.hex" is a HEX file.
-bool ParsePreloadSpec(const std::wstring &text, PreloadSpec &spec, std::wstring &why);
+bool ParsePreloadSource(const std::wstring &text, PreloadSource &source, std::wstring &why);
 
 // Where the bytes of a preload go, in the order of the file: their address and the bytes.
 using PreloadSink = std::function<void(uint32_t addr, const unsigned char *data, size_t size)>;
@@ -48,7 +48,7 @@ private:
 };
 
 // Reads a preload's file into sink; what is wrong, naming the file, when it cannot.
-Failure ReadPreload(const PreloadSpec &spec, const PreloadSink &sink);
+Failure ReadPreload(const PreloadSource &source, const PreloadSink &sink);
 
 // Disjoint ranges of addresses, [start, end), for telling where preloads overlap.
 class AddressRanges {

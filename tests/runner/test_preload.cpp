@@ -56,7 +56,7 @@ std::vector<Piece> ReadHex(const std::string &text, size_t step, std::wstring &w
     return pieces;
 }
 
-TEST(PreloadSpec, TellsHexFromRawBytesAtAnAddressAndRefusesTheRest)
+TEST(PreloadSource, TellsHexFromRawBytesAtAnAddressAndRefusesTheRest)
 {
     struct Case {
         const wchar_t *text, *path;
@@ -69,12 +69,12 @@ TEST(PreloadSpec, TellsHexFromRawBytesAtAnAddressAndRefusesTheRest)
                 {L"me@home.hex", L"me@home.hex", true, 0},
                 {L"/tmp/a@b/fw.hex@0XFFFFFFFF", L"/tmp/a@b/fw.hex", false, 0xFFFFFFFF}};
     for (const Case &c : good) {
-        PreloadSpec spec;
+        PreloadSource source;
         std::wstring why;
-        ASSERT_TRUE(ParsePreloadSpec(c.text, spec, why)) << c.text;
-        EXPECT_EQ(spec.path, c.path);
-        EXPECT_EQ(spec.hex, c.hex) << c.text;
-        EXPECT_EQ(spec.addr, c.addr) << c.text;
+        ASSERT_TRUE(ParsePreloadSource(c.text, source, why)) << c.text;
+        EXPECT_EQ(source.path, c.path);
+        EXPECT_EQ(source.hex, c.hex) << c.text;
+        EXPECT_EQ(source.addr, c.addr) << c.text;
     }
     const std::pair<const wchar_t *, const wchar_t *> bad[] = {
         {L"fw.bin", L"is neither Intel HEX"},
@@ -83,9 +83,9 @@ TEST(PreloadSpec, TellsHexFromRawBytesAtAnAddressAndRefusesTheRest)
         {L"fw.bin@0x", L"is no address"},
         {L"@0x10", L"names no file before the @"}};
     for (const auto &c : bad) {
-        PreloadSpec spec;
+        PreloadSource source;
         std::wstring why;
-        EXPECT_FALSE(ParsePreloadSpec(c.first, spec, why)) << c.first;
+        EXPECT_FALSE(ParsePreloadSource(c.first, source, why)) << c.first;
         EXPECT_NE(why.find(c.second), std::wstring::npos) << why;
     }
 }

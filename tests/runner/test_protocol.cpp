@@ -93,16 +93,16 @@ ParseResult ParseLine(std::vector<std::wstring> words, Options &options)
 
 TEST(Options, TakesEveryOptionOfTheTableWholeAndNoAbbreviation)
 {
-    for (const OptionSpec &spec : kOptionSpecs) {
-        std::wstring flag = spec.flag;
+    for (const OptionEntry &entry : kOptionTable) {
+        std::wstring flag = entry.flag;
         std::vector<std::wstring> given = {flag};
-        if (spec.takesValue)
-            given.push_back(spec.id == OptionId::kDo     ? L"close"
-                            : spec.id == OptionId::kAs   ? L"vendor.dll"
-                            : spec.id == OptionId::kCwd  ? L"."
-                            : spec.id == OptionId::kSteps ? L"NUL"
-                            : spec.id == OptionId::kImage ? L"a.hex"
-                            : spec.id == OptionId::kPreload ? L"id.bin@0x8000"
+        if (entry.takesValue)
+            given.push_back(entry.id == OptionId::kDo     ? L"close"
+                            : entry.id == OptionId::kAs   ? L"vendor.dll"
+                            : entry.id == OptionId::kCwd  ? L"."
+                            : entry.id == OptionId::kSteps ? L"NUL"
+                            : entry.id == OptionId::kImage ? L"a.hex"
+                            : entry.id == OptionId::kPreload ? L"id.bin@0x8000"
                                                           : L"5");
         given.push_back(L"program.exe");
         Options whole, shortened;

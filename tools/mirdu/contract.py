@@ -241,9 +241,9 @@ def cpp_header():
             for k, (status, _) in sorted(EXIT.items(), key=lambda i: i[1][0])]
     out += ["};", "", "enum class OptionId { %s };" % ", ".join(ids), "",
             "enum class Runners { kBoth, kLinux, kEngine };", "",
-            "struct OptionSpec {", "    OptionId id;", "    const wchar_t *flag;",
+            "struct OptionEntry {", "    OptionId id;", "    const wchar_t *flag;",
             "    bool takesValue;", "    Runners runners;", "};", "",
-            "const OptionSpec kOptionSpecs[] = {"]
+            "const OptionEntry kOptionTable[] = {"]
     kinds = {BOTH: "kBoth", LINUX: "kLinux", ENGINE: "kEngine"}
     out += ['    {OptionId::%s, L"%s", %s, Runners::%s},' % (i, o.flag, str(not o.switch).lower(),
                                                            kinds[o.runners])
