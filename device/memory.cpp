@@ -49,10 +49,10 @@ DWORD ReadAt(uint64_t address, void *data, DWORD length)
 }
 
 // A page that a write covers only in part keeps 0xFF in the rest.
-void EraseIfNew(uint32_t page)
+bool EraseIfNew(uint32_t page)
 {
-    if (!PageWritten(page))
-        WriteAt(static_cast<uint64_t>(page) << kPageShift, g_erased, kMemoryPageSize);
+    return PageWritten(page) ||
+           WriteAt(static_cast<uint64_t>(page) << kPageShift, g_erased, kMemoryPageSize);
 }
 
 // The end of the pages from page on that are written or not as it is, at most at end.
@@ -153,27 +153,31 @@ void CloseDeviceMemory()
     g_file.reset();
 }
 
-void KeepWritten(const void *buf, uint32_t addr, uint32_t len)
+bool KeepWritten(const void *buf, uint32_t addr, uint32_t len)
 {
-    if (!g_map.valid() || buf == NULL || len == 0)
-        return;
+    if (buf == NULL || len == 0)
+        return true;
+    if (!g_map.valid())
+        return false;
     uint64_t end = static_cast<uint64_t>(addr) + len;
     if (end > kAddressSpace)
         end = kAddressSpace;
     const uint32_t first = addr >> kPageShift;
     const uint32_t last = static_cast<uint32_t>((end - 1) >> kPageShift);
+    bool erased = true;
     if (addr % kMemoryPageSize != 0 || (first == last && end % kMemoryPageSize != 0))
-        EraseIfNew(first);
+        erased = EraseIfNew(first);
     if (last != first && end % kMemoryPageSize != 0)
-        EraseIfNew(last);
+        erased = EraseIfNew(last) && erased;
     // Pages are marked only once they hold what was written.
-    if (!WriteAt(addr, buf, static_cast<DWORD>(end - addr)))
-        return;
+    if (!erased || !WriteAt(addr, buf, static_cast<DWORD>(end - addr)))
+        return false;
     for (uint32_t page = first;; page++) {
         MarkPageWritten(page);
         if (page == last)
             break;
     }
+    return true;
 }
 
 void AnswerRead(void *buf, uint32_t addr, uint32_t len)

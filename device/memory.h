@@ -41,8 +41,8 @@ void OpenRunMemory();
 void CloseDeviceMemory();
 
 // The bytes of a write, kept at addr; bytes past FFFFFFFF are not kept. A null buf keeps
-// nothing.
-void KeepWritten(const void *buf, uint32_t addr, uint32_t len);
+// nothing. False when the bytes could not all be kept (no memory open, a disk full).
+bool KeepWritten(const void *buf, uint32_t addr, uint32_t len);
 // Fills buf with the len bytes at addr: what was written there last, else 0xFF. A null buf
 // is left alone.
 void AnswerRead(void *buf, uint32_t addr, uint32_t len);
@@ -51,7 +51,7 @@ void AnswerRead(void *buf, uint32_t addr, uint32_t len);
 
 inline void OpenRunMemory() {}
 inline void CloseDeviceMemory() {}
-inline void KeepWritten(const void *, uint32_t, uint32_t) {}
+inline bool KeepWritten(const void *, uint32_t, uint32_t) { return true; }
 inline void AnswerRead(void *, uint32_t, uint32_t) {}
 
 #endif

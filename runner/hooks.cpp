@@ -34,6 +34,11 @@ UniqueLibrary LoadHookDll(std::wstring &why)
 
 UniqueHook SetHook(HMODULE dll, DWORD thread, std::wstring &why)
 {
+    // Thread 0 would hook every thread of the desktop.
+    if (thread == 0) {
+        why = L"cannot set the hook that reads the program's menus: no thread to set it in";
+        return UniqueHook();
+    }
     auto procedure = (HOOKPROC)(void (*)())GetProcAddress(dll, hook::kHookProcedure);
     UniqueHook hook(procedure ? SetWindowsHookExW(WH_GETMESSAGE, procedure, dll, thread) : NULL);
     if (!hook.valid())
@@ -120,6 +125,8 @@ ProgramHooks::~ProgramHooks()
 ProgramHooks::State ProgramHooks::Hook(HWND window, std::wstring &why)
 {
     DWORD thread = GetWindowThreadProcessId(window, NULL);
+    if (thread == 0) // the window went; the step looks for it again
+        return kPending;
     for (const std::unique_ptr<Hooked> &hooked : hooked_)
         if (hooked->thread == thread) {
             if (hooked->state != kFailed && hooked->helper.process())

@@ -44,13 +44,6 @@ std::vector<Capture> InCaptureOrder(const Captures &captures)
     return ordered;
 }
 
-std::wstring Hex8(Address value)
-{
-    wchar_t text[12];
-    swprintf(text, ARRAYSIZE(text), L"%08X", (unsigned)value);
-    return text;
-}
-
 std::wstring HumanSize(Address count)
 {
     const struct {

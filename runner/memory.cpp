@@ -13,9 +13,7 @@ namespace {
 
 std::wstring Span(uint64_t start, uint64_t end)
 {
-    wchar_t text[24];
-    swprintf(text, 24, L"%08llX-%08llX", (unsigned long long)start, (unsigned long long)end - 1);
-    return text;
+    return Hex8(start) + L"-" + Hex8(end - 1);
 }
 
 // "preload B replaces 256 bytes of the preloads before it (00001000-000010FF)"
@@ -34,7 +32,6 @@ std::wstring Replaced(const std::wstring &preload, const AddressRanges::Overlap 
 class Gathered {
 public:
     explicit Gathered(AddressRanges &ranges) : ranges_(ranges) { run_.reserve(kRun); }
-    ~Gathered() { Keep(); }
     void Add(uint32_t addr, const unsigned char *data, size_t size)
     {
         if (run_.empty() || addr != start_ + run_.size() || run_.size() + size > kRun) {
@@ -43,18 +40,28 @@ public:
         }
         run_.insert(run_.end(), data, data + size);
     }
+    // Keeps the last run; the system's error code of the first run that could not be kept, or
+    // 0.
+    DWORD Finish()
+    {
+        Keep();
+        return error_;
+    }
+
+private:
     void Keep()
     {
-        KeepWritten(run_.data(), start_, static_cast<uint32_t>(run_.size()));
+        if (!KeepWritten(run_.data(), start_, static_cast<uint32_t>(run_.size())) && !error_)
+            error_ = GetLastError() ? GetLastError() : ERROR_WRITE_FAULT;
         ranges_.Add(start_, start_ + run_.size());
         run_.clear();
     }
 
-private:
     static const size_t kRun = 1 << 20;
     AddressRanges &ranges_;
     uint64_t start_ = 0;
     std::vector<unsigned char> run_;
+    DWORD error_ = 0;
 };
 
 // Lays one preload in the open memory; its addresses go to ranges.
@@ -65,9 +72,15 @@ Failure Lay(const std::wstring &preload, AddressRanges &ranges)
     if (!ParsePreloadSource(preload, source, why))
         return Fail(kExitBadOptions, L"argument --preload: " + why);
     Gathered gathered(ranges);
-    return ReadPreload(source, [&](uint32_t addr, const unsigned char *data, size_t size) {
-        gathered.Add(addr, data, size);
-    });
+    if (Failure failure =
+            ReadPreload(source, [&](uint32_t addr, const unsigned char *data, size_t size) {
+                gathered.Add(addr, data, size);
+            }))
+        return failure;
+    if (DWORD error = gathered.Finish())
+        return Fail(kExitRunner, L"--preload " + preload + L": cannot write it into the device "
+                                 L"memory: " + SystemMessage(error));
+    return {};
 }
 
 } // namespace

@@ -17,13 +17,6 @@ const uint64_t kAddressSpace = 1ull << 32;
 const DWORD kPiece = 1 << 20;
 const size_t kLongestRecord = 1 + 2 * (255 + 5); // ':' and 255 bytes of data
 
-std::wstring Hex8(uint64_t value)
-{
-    wchar_t text[20];
-    swprintf(text, 20, L"%08llX", (unsigned long long)value);
-    return text;
-}
-
 std::wstring Hex2(unsigned value)
 {
     wchar_t text[4];
@@ -39,25 +32,6 @@ bool EndsWith(std::wstring text, const wchar_t *end)
     return text.size() > n && text.compare(text.size() - n, n, end) == 0;
 }
 
-// "0x" and hexadecimal digits, or decimal digits; at most FFFFFFFF.
-bool ParseAddress(const std::wstring &text, uint32_t &addr)
-{
-    bool hex = text.size() > 2 && text[0] == L'0' && (text[1] == L'x' || text[1] == L'X');
-    size_t at = hex ? 2 : 0;
-    if (at >= text.size() || text.size() - at > 12)
-        return false;
-    uint64_t value = 0;
-    for (; at < text.size(); at++) {
-        wchar_t c = text[at];
-        int digit = iswdigit(c) ? c - L'0' : hex && iswxdigit(c) ? (towlower(c) - L'a' + 10) : -1;
-        if (digit < 0)
-            return false;
-        value = value * (hex ? 16 : 10) + digit;
-    }
-    addr = static_cast<uint32_t>(value);
-    return value < kAddressSpace;
-}
-
 int HexDigit(char c)
 {
     if (c >= '0' && c <= '9')
@@ -69,13 +43,35 @@ int HexDigit(char c)
     return -1;
 }
 
+// "0x" and hexadecimal digits, or decimal digits (ASCII only); at most FFFFFFFF.
+bool ParseAddress(const std::wstring &text, uint32_t &addr)
+{
+    bool hex = text.size() > 2 && text[0] == L'0' && (text[1] == L'x' || text[1] == L'X');
+    size_t at = hex ? 2 : 0;
+    if (at >= text.size() || text.size() - at > 12)
+        return false;
+    uint64_t value = 0;
+    for (; at < text.size(); at++) {
+        wchar_t c = text[at];
+        int digit = c < 0x80 ? HexDigit(static_cast<char>(c)) : -1;
+        if (!hex && digit > 9)
+            digit = -1;
+        if (digit < 0)
+            return false;
+        value = value * (hex ? 16 : 10) + digit;
+    }
+    addr = static_cast<uint32_t>(value);
+    return value < kAddressSpace;
+}
+
 } // namespace
 
 bool ParsePreloadSource(const std::wstring &text, PreloadSource &source, std::wstring &why)
 {
     source = PreloadSource();
     size_t at = text.find_last_of(L'@');
-    if (at != std::wstring::npos && at + 1 < text.size() && iswdigit(text[at + 1])) {
+    if (at != std::wstring::npos && at + 1 < text.size() && text[at + 1] >= L'0' &&
+        text[at + 1] <= L'9') {
         source.path = text.substr(0, at);
         if (!ParseAddress(text.substr(at + 1), source.addr))
             return why = L"'" + text.substr(at + 1) + L"' in '" + text + L"' is no address from "
@@ -99,8 +95,11 @@ bool HexReader::Feed(const char *data, size_t size, std::wstring &why)
         const char *newline = static_cast<const char *>(std::memchr(data, '\n', end - data));
         if (!newline) {
             partial_.append(data, end);
-            // After the end a line is left out, however long.
-            if (partial_.size() > kLongestRecord && !ended_)
+            // After the end a line is left out, however long. The blanks at a line's end are
+            // not the record's (a piece may end between its CR and its LF), but they are kept
+            // only up to a piece's length.
+            size_t kept = partial_.find_last_not_of(" \t\r") + 1;
+            if ((kept > kLongestRecord || partial_.size() > kPiece) && !ended_)
                 return why = L"line " + std::to_wstring(line_ + 1) + L": not a record: longer "
                              L"than any record", false;
             if (ended_)

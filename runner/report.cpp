@@ -1,5 +1,7 @@
 #include "runner/report.h"
 
+#include <cwchar>
+
 #include "runner/host.h"
 
 namespace {
@@ -48,6 +50,13 @@ void Say(const std::wstring &message)
         host->Send("{\"say\": " + JsonString(Utf8(message)) + "}");
     else
         WriteError(L"mirdu-run: " + message + L"\n");
+}
+
+std::wstring Hex8(unsigned long long value)
+{
+    wchar_t text[20];
+    swprintf(text, 20, L"%08llX", value);
+    return text;
 }
 
 std::wstring Plural(unsigned long long count, const wchar_t *word)

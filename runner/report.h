@@ -27,6 +27,8 @@ void WriteOutput(const std::wstring &text);
 void Say(const std::wstring &message);
 
 std::wstring Plural(unsigned long long count, const wchar_t *word);
+// An address as the device has it: at least 8 hexadecimal digits, "0000ABCD".
+std::wstring Hex8(unsigned long long value);
 std::wstring Widen(const std::string &text);
 std::string Utf8(const std::wstring &text);
 std::wstring FromUtf8(const std::string &text);

@@ -39,17 +39,17 @@ public:
     StepTry Try(StepScene &scene, StepResult &result) override
     {
         StepTry t;
-        HWND window = scene.Window(t);
-        if (!window)
-            return t;
         // An answer first: the command it posted may have disabled the window already (a
-        // modal dialog it opened).
+        // modal dialog it opened), retitled it or closed it.
         if (request_ && request_->outcome() != hook::kAsked) {
             Answered(result, t);
             request_.reset();
             askAt_ = GetTickCount64() + kAskAgainMs;
             return t;
         }
+        HWND window = scene.Window(t);
+        if (!window)
+            return t;
         // The hook checked while an answer is awaited too: a helper that went took it along.
         if (!Ready(scene, window, t, request_ != nullptr))
             return t;

@@ -81,6 +81,8 @@ TEST(PreloadSource, TellsHexFromRawBytesAtAnAddressAndRefusesTheRest)
         {L"fw.hex@0x100000000", L"is no address from 0 to 0xFFFFFFFF"},
         {L"fw.bin@12ab", L"'12ab' in 'fw.bin@12ab' is no address"},
         {L"fw.bin@0x", L"is no address"},
+        {L"fw.bin@1\u0660", L"is no address"}, // digits of another script are none of ours
+        {L"fw.bin@\u0661\u0660", L"is neither Intel HEX"},
         {L"@0x10", L"names no file before the @"}};
     for (const auto &c : bad) {
         PreloadSource source;
@@ -92,15 +94,18 @@ TEST(PreloadSource, TellsHexFromRawBytesAtAnAddressAndRefusesTheRest)
 
 TEST(HexReader, GivesTheDataAtTheirAddressesHoweverTheFileIsCut)
 {
-    // Segment and linear addresses, CR LF and blank lines, start addresses left out, a record
-    // that runs on past 64 KiB, and nothing of what follows the end.
-    const std::string text = Record(0, 0x0010, {1, 2, 3}) + "\r\n\n" +
+    // The longest record with blanks and CR before its LF, segment and linear addresses, CR LF
+    // and blank lines, start addresses left out, a record that runs on past 64 KiB, and nothing
+    // of what follows the end.
+    const std::string text = Record(0, 0x0100, Bytes(255, 7)) + " \r\n" +
+                             Record(0, 0x0010, {1, 2, 3}) + "\r\n\n" +
                              Record(2, 0, {0x12, 0x34}) + "\n" + Record(0, 0xFFFE, {4, 5, 6, 7}) +
                              "\n" + Record(3, 0, {0, 0, 0, 0}) + "\n" + Record(4, 0, {0xFF, 0xFF}) +
                              "\n" + Record(0, 0xFFF0, Bytes(16, 9)) + "\n" +
                              Record(5, 0, {1, 2, 3, 4}) + "  \n" + kEnd + "\n" +
                              "not read after the end\n";
-    const std::vector<Piece> want = {{0x10, {1, 2, 3}},
+    const std::vector<Piece> want = {{0x100, Bytes(255, 7)},
+                                     {0x10, {1, 2, 3}},
                                      {0x12340 + 0xFFFE, {4, 5, 6, 7}},
                                      {0xFFFFFFF0, Bytes(16, 9)}};
     for (size_t step : {size_t(1), size_t(2), size_t(7), size_t(40), text.size()}) {
