@@ -190,7 +190,7 @@ static int ParseArgument(struct Call *call, int index, const char *text)
         call->args[index] = (intptr_t)call->readBuffer;
     } else if (strncmp(text, "expect:", 7) == 0 || strncmp(text, "erased:", 7) == 0) {
         call->readCopy = PatternBuffer(text + 7, &call->readLength);
-        if (call->readCopy && text[0] == 'e' && text[1] == 'r')
+        if (call->readCopy && strncmp(text, "erased:", 7) == 0)
             memset(call->readCopy, 0xFF, call->readLength);
         call->readBuffer = malloc(call->readLength ? call->readLength : 1);
         if (!call->readBuffer || !call->readCopy)

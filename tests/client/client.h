@@ -19,6 +19,8 @@ TransferFn Transfer(const char *name);
 
 /* flashtool:TITLE, until its window is closed. */
 void RunFlashTool(const char *title);
+/* The firmware file chosen in an Open dialog, starting from what file holds; FALSE if none. */
+BOOL ChooseFirmware(HWND owner, char *file, DWORD size);
 /* programmer:FIRMWARE|BACKUP; exits with its own status when it refuses or fails. */
 void RunProgrammer(const char *files);
 /* devicetool:TITLE, until its window is closed; forget:TITLE, what that tool remembered. */

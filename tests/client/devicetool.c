@@ -15,7 +15,6 @@
  * line ends as "|". */
 #include <windows.h>
 #include <commctrl.h>
-#include <commdlg.h>
 #include <stdint.h>
 #include <stdio.h>
 #include <string.h>
@@ -186,15 +185,7 @@ static HMENU MakeMenu(void)
 static void OpenFirmware(void)
 {
     char file[MAX_PATH] = "";
-    OPENFILENAMEA open;
-    memset(&open, 0, sizeof open);
-    open.lStructSize = sizeof open;
-    open.hwndOwner = tool.window;
-    open.lpstrFilter = "Firmware (*.bin)\0*.bin\0All files\0*.*\0";
-    open.lpstrFile = file;
-    open.nMaxFile = sizeof file;
-    open.Flags = OFN_FILEMUSTEXIST | OFN_HIDEREADONLY;
-    if (GetOpenFileNameA(&open))
+    if (ChooseFirmware(tool.window, file, sizeof file))
         strcpy(tool.file, file);
 }
 

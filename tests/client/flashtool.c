@@ -25,19 +25,24 @@ static struct {
     int erase, verify, blocks;
 } flash;
 
+BOOL ChooseFirmware(HWND owner, char *file, DWORD size)
+{
+    OPENFILENAMEA open;
+    memset(&open, 0, sizeof open);
+    open.lStructSize = sizeof open;
+    open.hwndOwner = owner;
+    open.lpstrFilter = "Firmware (*.bin)\0*.bin\0All files\0*.*\0";
+    open.lpstrFile = file;
+    open.nMaxFile = size;
+    open.Flags = OFN_FILEMUSTEXIST | OFN_HIDEREADONLY;
+    return GetOpenFileNameA(&open);
+}
+
 static void ChooseFile(HWND window)
 {
     char file[MAX_PATH] = "";
     GetDlgItemTextA(window, kFileBox, file, sizeof file);
-    OPENFILENAMEA open;
-    memset(&open, 0, sizeof open);
-    open.lStructSize = sizeof open;
-    open.hwndOwner = window;
-    open.lpstrFilter = "Firmware (*.bin)\0*.bin\0All files\0*.*\0";
-    open.lpstrFile = file;
-    open.nMaxFile = sizeof file;
-    open.Flags = OFN_FILEMUSTEXIST | OFN_HIDEREADONLY;
-    if (GetOpenFileNameA(&open))
+    if (ChooseFirmware(window, file, sizeof file))
         SetDlgItemTextA(window, kFileBox, file);
 }
 

@@ -188,13 +188,13 @@ class StepsCases:
         again = ['window "Device Tool"', "tab Advanced", 'check "Verify after writing"',
                  'uncheck "Erase before writing"', "close"]
         acted = [
-            ("keys", {"keys": "first line{Enter}second line"}), ("item", {"text": "COM3", "index": 2}),
+            ("keys", "first line{Enter}second line"), ("item", {"text": "COM3", "index": 2}),
             ("item", {"text": "EEPROM", "index": 1}),
             ("item", {"text": "File>Open firmware...", "id": 2001}), ("item", None),
             ("item", {"text": "File>Program", "id": 2002}),
             ("item", {"text": "Advanced", "index": 1}), ("checked", (True, True)),
             ("checked", (False, True)), ("item", {"text": "Flash>Bank 1"}),
-            ("item", {"text": "Data", "index": 2}), ("keys", {"keys": "{Ctrl+P}"}),
+            ("item", {"text": "Data", "index": 2}), ("keys", "{Ctrl+P}"),
             ("item", {"text": "File>Exit", "id": 2003})]
         for build in (BUILD, OTHER_BUILD):
             with self.subTest(os.path.basename(build)):
@@ -230,8 +230,7 @@ class StepsCases:
                                          [("Edit", 3003), ("ComboBox", 3001), ("ListBox", 3002)])
                         self.assertEqual(
                             [(r.get("checked"), r.get("changed")) if field == "checked" else
-                             {k: r[k] for k in ("keys",)} if field == "keys" else r.get("item")
-                             for (field, _), r in zip(acted, records[1:])],
+                             r.get(field) for (field, _), r in zip(acted, records[1:])],
                             [value for _, value in acted])
                     else:
                         self.assertEqual(results(self.out)[1:3], [
@@ -539,7 +538,8 @@ class RunTool(StepsCases, FaultCases, MemoryCases, unittest.TestCase):
         if setup:
             setup()
         command = [runner, "--prefix", PREFIX, "--captures", self.captures, "--log", self.log]
-        self.marker = "run-%s-%d" % (name, os.getpid())
+        # Wine's own programs are told by their name, which no other process of the test has.
+        self.marker = own[-1] if own else "run-%s-%d" % (name, os.getpid())
         options = [os.path.join(self.folder, o) if o == "not-a-prefix" else o for o in options]
         if own:
             command += options + ["--", os.path.join(PREFIX, "drive_c", "windows", *own)]
@@ -857,7 +857,7 @@ class WindowsRunTool(StepsCases, FaultCases, MemoryCases, unittest.TestCase):
         self.log, self.out, self.stdout, self.stderr = (
             os.path.join(self.folder, n) for n in ("console.log", "out.txt", "stdout.txt",
                                                    "stderr.txt"))
-        self.marker = "exe-%s-%d" % (name, os.getpid())
+        self.marker = own[-1] if own else "exe-%s-%d" % (name, os.getpid())
         command = [WINE, os.path.join(BUILD, "mirdu-run.exe"), "--log", self.log] + options
         if own:
             command += ["--", "C:\\windows\\" + "\\".join(own)]
@@ -882,7 +882,7 @@ class WindowsRunTool(StepsCases, FaultCases, MemoryCases, unittest.TestCase):
         return log
 
     def path(self, path):
-        return "Z:" + path.replace("/", "\\")
+        return windows_name(path)
 
     def test_runs_the_program_unattended_under_another_name(self):
         # The image holds what this run wrote, not the capture an earlier run left in F:. The

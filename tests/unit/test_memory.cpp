@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstring>
 #include <map>
 #include <random>
@@ -102,6 +103,7 @@ TEST_F(Memory, TheTransferCallsKeepAndAnswerAndPrintTheirLinesAsMirduDllDoes)
     want.resize(310, 0xFF);
     want.resize(320, 0);
     EXPECT_EQ(got, want);
+    std::fill(got.begin(), got.end(), 0x5A);
     EXPECT_EQ(KVTSyncRead(0, got.data() + 1, 0x1001, 2), 1);
     EXPECT_EQ(got[1], data[1]);
     const std::vector<std::string> lines = TakeLines();
